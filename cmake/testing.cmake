@@ -1,0 +1,27 @@
+# GoogleTest from the sources that Debian's googletest package installs, built
+# for the current target. Windows test programs run under Wine through CTest's
+# cross-compiling emulator, with a private prefix under the build tree.
+
+set(GTEST_SOURCE_DIR "/usr/src/googletest" CACHE PATH "GoogleTest sources")
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+add_subdirectory("${GTEST_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/_gtest" EXCLUDE_FROM_ALL SYSTEM)
+
+if(WIN32)
+  set(CORVANE_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
+  configure_file("${CMAKE_SOURCE_DIR}/cmake/wine-run.in" "${CMAKE_BINARY_DIR}/wine-run" @ONLY
+    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_BINARY_DIR}/wine-run")
+endif()
+
+# corvane_add_test(NAME SOURCES src... [LIBS lib...])
+# One test program per unit under test; CTest runs each program as one test.
+function(corvane_add_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} gtest gtest_main Threads::Threads)
+  target_include_directories(${name} PRIVATE "${CMAKE_SOURCE_DIR}/tests")
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+endfunction()
