@@ -1,0 +1,34 @@
+#pragma once
+// The client's one connection to the local RPC service: opens the pipe, does
+// the handshake, reads and writes Message frames, answers pings and records
+// why a connection ended. One process-wide instance in static storage.
+
+#include <atomic>
+#include <cstddef>
+
+#include "rpc/ipc_frame.h"
+#include "rpc/message_document.h"
+
+struct PipeTransport;
+
+enum class ConnectionState : int { Disconnected, HandshakeSent, Connected };
+
+struct IpcConnection {
+    PipeTransport* transport = nullptr;
+    std::atomic<ConnectionState> state{ConnectionState::Disconnected};
+    void (*onConnected)() = nullptr;
+    void (*onDisconnected)(int errorCode, const char* message) = nullptr;
+    char applicationId[64] = {};
+    int errorCode = 0;
+    char errorMessage[256] = {};
+    IpcFrame outFrame;
+
+    static IpcConnection* Create(const char* applicationId);
+    static void Destroy(IpcConnection*& connection);
+
+    void Open();   // one step of connecting: pipe + handshake, or read READY
+    void Close();  // reports (if open) and closes
+    bool Write(const void* payload, std::size_t length);
+    bool Read(MessageDocument& message);
+    bool IsConnected() const { return state.load() == ConnectionState::Connected; }
+};
