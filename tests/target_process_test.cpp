@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <memory>
@@ -96,6 +97,21 @@ TEST_F(TargetProcessTest, FindsTheLowestMatchWithinTheRange) {
 
     EXPECT_FALSE(Find(pattern, Block(2), Block(2) + kPage, true, match)) << "guarded code";
     EXPECT_FALSE(Find(pattern, Block(2), Block(2) + kPage, false, match)) << "guarded code";
+}
+
+TEST_F(TargetProcessTest, WalksFromRegionToRegionAcrossUnreadableMemory) {
+    // Two pages full of one byte; between them at least their no-access
+    // neighbours or free memory.
+    Start({"rw*1,fill=5c", "rw*1,fill=5c"});
+    const std::uint64_t low = std::min(Block(0), Block(1));
+    const std::uint64_t high = std::max(Block(0), Block(1));
+    const BytePattern run = Pattern(std::vector<std::uint8_t>(16, 0x5c), std::vector<std::uint8_t>(16, 1));
+    std::uint64_t match = 0;
+    ASSERT_TRUE(Find(run, low, high + kPage, false, match));
+    EXPECT_EQ(match, low);
+    ASSERT_TRUE(Find(run, low + kPage - 15, high + kPage, false, match));
+    EXPECT_EQ(match, high) << "no window across the gap";
+    EXPECT_FALSE(Find(run, low, high + kPage, true, match)) << "no code among them";
 }
 
 TEST_F(TargetProcessTest, FindsPatternsAcrossChunksAndTheRingEnd) {
