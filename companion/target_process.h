@@ -18,7 +18,9 @@ struct BytePattern {
 // The one handle on the game process. It exists only when the open
 // succeeded; destroying it closes the handle.
 struct TargetProcess {
-    std::uintptr_t handle = 0;  // the process HANDLE on Windows, a pidfd on Linux
+    static constexpr std::uintptr_t kNoHandle = ~std::uintptr_t{0};
+
+    std::uintptr_t handle = kNoHandle;  // the process HANDLE on Windows, a pidfd on Linux
     std::uint32_t pid = 0;
 
     TargetProcess() = default;

@@ -1,0 +1,46 @@
+#pragma once
+// The narrow view of another process's memory that reads and scans run over.
+// Each OS backend implements it for a real process; tests implement it with a
+// fake to produce what a real process cannot do on demand (partial copies,
+// failed queries).
+
+#include <cstdint>
+
+// The run of pages that holds an address, as the OS reports it.
+struct MemoryRegion {
+    std::uint64_t base = 0;
+    std::uint64_t size = 0;
+    bool readable = false;    // committed, and neither no-access nor guarded
+    bool executable = false;  // a code region that scans with the executable-only flag visit
+};
+
+enum class ReadStatus {
+    Copied,       // the call succeeded; `bytesRead` says how many bytes arrived
+    Failed,       // the call failed for a reason other than a partial copy
+    PartialCopy,  // the call failed because only part of the range could be copied
+};
+
+struct ReadResult {
+    ReadStatus status = ReadStatus::Failed;
+    std::uint64_t bytesRead = 0;
+};
+
+// The addresses where the process can have memory: [lowest, end).
+struct AddressRange {
+    std::uint64_t lowest = 0;
+    std::uint64_t end = 0;
+};
+
+class AddressSpace {
+public:
+    virtual ~AddressSpace() = default;
+
+    // False when the OS cannot describe the memory at `address`. On success
+    // the region holds the address: base <= address < base + size.
+    virtual bool QueryRegion(std::uint64_t address, MemoryRegion& region) = 0;
+
+    // One read call of the OS, without any region test.
+    virtual ReadResult Read(std::uint64_t address, void* buffer, std::uint64_t size) = 0;
+
+    virtual AddressRange ApplicationRange() = 0;
+};
