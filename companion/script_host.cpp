@@ -21,10 +21,14 @@ const luaL_Reg kSandboxLibraries[] = {
 // Base functions that would let a script load further code from files or text.
 const char* const kRemovedBaseFunctions[] = {"dofile", "loadfile", "load"};
 
-// Fills the fresh state's globals. Run under lua_pcall so that even a memory
-// error here fails the creation instead of reaching Lua's panic handler.
-int OpenSandbox(lua_State* L) {
+// Builds the sandbox in the fresh state, then loads the script and runs its
+// chunk once. Runs under lua_pcall, so that any error, a memory error while
+// the libraries are opened included, fails the creation instead of reaching
+// Lua's panic handler. Arguments: the target, the script path.
+int BuildSandboxAndRunScript(lua_State* L) {
     auto* target = static_cast<TargetProcess*>(lua_touserdata(L, 1));
+    const auto* scriptPath = static_cast<const char*>(lua_touserdata(L, 2));
+    lua_settop(L, 0);
     for (const luaL_Reg& library : kSandboxLibraries) {
         luaL_requiref(L, library.name, library.func, 1);
         lua_pop(L, 1);
@@ -36,15 +40,10 @@ int OpenSandbox(lua_State* L) {
     BindMemoryFunctions(L, target);
     lua_pushstring(L, ScriptArchitecture());
     lua_setglobal(L, "Architecture");
+    // Source text or a precompiled chunk; a first line starting with "#" is skipped.
+    if (luaL_loadfilex(L, scriptPath, nullptr) != LUA_OK) return lua_error(L);
+    lua_call(L, 0, 0);
     return 0;
-}
-
-bool RunScript(lua_State* L, const char* scriptPath, TargetProcess* target) {
-    lua_pushcfunction(L, OpenSandbox);
-    lua_pushlightuserdata(L, target);
-    if (lua_pcall(L, 1, 0, 0) != LUA_OK) return false;
-    if (luaL_loadfilex(L, scriptPath, nullptr) != LUA_OK) return false;
-    return lua_pcall(L, 0, 0, 0) == LUA_OK;
 }
 
 }  // namespace
@@ -57,7 +56,10 @@ std::unique_ptr<ScriptHost> CreateScriptHost(const char* scriptPath, TargetProce
     if (scriptPath == nullptr || target == nullptr) return nullptr;
     lua_State* L = luaL_newstate();
     if (L == nullptr) return nullptr;
-    if (!RunScript(L, scriptPath, target)) {
+    lua_pushcfunction(L, BuildSandboxAndRunScript);
+    lua_pushlightuserdata(L, target);
+    lua_pushlightuserdata(L, const_cast<char*>(scriptPath));
+    if (lua_pcall(L, 2, 0, 0) != LUA_OK) {
         lua_close(L);  // drops the error message with the state
         return nullptr;
     }

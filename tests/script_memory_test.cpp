@@ -60,6 +60,11 @@ TEST(ParsePattern, ReadsPairsOfCharacters) {
     }
 }
 
+struct ChunkCase {
+    const char* chunk;
+    const char* expected;
+};
+
 // The memory functions as a script calls them, against target_child. The
 // host's state gets the child's addresses as globals: data (block 0, two
 // read-write pages and a read-only one), code (block 1, executable), none
@@ -95,12 +100,13 @@ protected:
 
     std::string Run(const std::string& chunk) { return RunInState(host_->state, chunk); }
 
-    std::unique_ptr<ScriptHost> host_;
-};
+    // Each chunk's first result as text.
+    template <std::size_t N>
+    void ExpectResults(const ChunkCase (&cases)[N]) {
+        for (const ChunkCase& c : cases) EXPECT_EQ(Run(c.chunk), c.expected) << c.chunk;
+    }
 
-struct ChunkCase {
-    const char* chunk;
-    const char* expected;
+    std::unique_ptr<ScriptHost> host_;
 };
 
 TEST_F(ScriptMemoryTest, ReadReturnsExactlyTheBytesOrNil) {
@@ -121,7 +127,7 @@ TEST_F(ScriptMemoryTest, ReadReturnsExactlyTheBytesOrNil) {
         {"return hex(Read(data, 1 << 50))", "nil"},
         {"return select('#', Read(none, 4))", "1"},
     };
-    for (const ChunkCase& c : cases) EXPECT_EQ(Run(c.chunk), c.expected) << c.chunk;
+    ExpectResults(cases);
 }
 
 TEST_F(ScriptMemoryTest, FindSearchesWithItsDefaults) {
@@ -161,7 +167,7 @@ TEST_F(ScriptMemoryTest, FindSearchesWithItsDefaults) {
          "return Find(code16, exeInside, base + size) == exeInside",
          "true"},
     };
-    for (const ChunkCase& c : cases) EXPECT_EQ(Run(c.chunk), c.expected) << c.chunk;
+    ExpectResults(cases);
 }
 
 TEST_F(ScriptMemoryTest, GetModuleInfoAlwaysReturnsTwoValues) {
@@ -178,7 +184,7 @@ TEST_F(ScriptMemoryTest, GetModuleInfoAlwaysReturnsTwoValues) {
         {"return select('#', GetModuleInfo(12345))", "2"},
         {"return GetModuleInfo('')", "nil"},
     };
-    for (const ChunkCase& c : cases) EXPECT_EQ(Run(c.chunk), c.expected) << c.chunk;
+    ExpectResults(cases);
 }
 
 TEST_F(ScriptMemoryTest, WrongArgumentTypesRaiseArgumentErrors) {
