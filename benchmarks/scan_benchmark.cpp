@@ -128,7 +128,8 @@ public:
         for (const Run& run : runs) {
             if (run.aggregate_name != "median") continue;
             const auto rate = run.counters.find("bytes_per_second");
-            const std::string name = run.run_name.function_name + (run.run_name.args.empty() ? "" : "/" + run.run_name.args);
+            const std::string name =
+                run.run_name.function_name + (run.run_name.args.empty() ? "" : "/" + run.run_name.args);
             if (rate != run.counters.end()) medians[name] = rate->second.value / 1e9;
         }
         ConsoleReporter::ReportRuns(runs);
@@ -176,13 +177,23 @@ int main(int argc, char** argv) {
 
     // Raw reads and the end-to-end scan run back to back, repeated, so their
     // ratio comes from the same conditions.
-    benchmark::RegisterBenchmark("RawRead", RawRead)->Repetitions(5)->ReportAggregatesOnly(true)->UseRealTime();
+    benchmark::RegisterBenchmark("RawRead", RawRead)
+        ->Repetitions(5)
+        ->ReportAggregatesOnly(true)
+        ->UseRealTime();
     benchmark::RegisterBenchmark("FindPatternEndToEnd", FindPatternEndToEnd)
-        ->Repetitions(5)->ReportAggregatesOnly(true)->UseRealTime();
+        ->Repetitions(5)
+        ->ReportAggregatesOnly(true)
+        ->UseRealTime();
     for (int i = 0; i < static_cast<int>(MatcherInputs().size()); ++i) {
-        benchmark::RegisterBenchmark("MatcherFast", MatcherFast)->Arg(i)->Repetitions(3)->ReportAggregatesOnly(true);
+        benchmark::RegisterBenchmark("MatcherFast", MatcherFast)
+            ->Arg(i)
+            ->Repetitions(3)
+            ->ReportAggregatesOnly(true);
         benchmark::RegisterBenchmark("MatcherByPosition", MatcherByPosition)
-            ->Arg(i)->Repetitions(3)->ReportAggregatesOnly(true);
+            ->Arg(i)
+            ->Repetitions(3)
+            ->ReportAggregatesOnly(true);
     }
     SummaryReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
