@@ -105,8 +105,8 @@ bool ReadExact(AddressSpace& space, std::uint64_t address, void* buffer, std::ui
     return result.status == ReadStatus::Copied && result.bytesRead == size;
 }
 
-bool ScanForPattern(AddressSpace& space, const BytePattern& pattern, std::uint64_t start,
-                    std::uint64_t end, bool executableOnly, std::uint64_t& match) {
+bool ScanForPattern(AddressSpace& space, const BytePattern& pattern, std::uint64_t start, std::uint64_t end,
+                    bool executableOnly, std::uint64_t& match) {
     if (pattern.bytes.size() != pattern.mask.size() || pattern.bytes.size() > kMaxPatternLength) {
         return false;
     }

@@ -31,5 +31,5 @@ bool ReadExact(AddressSpace& space, std::uint64_t address, void* buffer, std::ui
 // copy in one region ends the search without a match; any other unreadable
 // region is skipped. Uses the one static ScanBuffer, so scans never run at
 // the same time.
-bool ScanForPattern(AddressSpace& space, const BytePattern& pattern, std::uint64_t start,
-                    std::uint64_t end, bool executableOnly, std::uint64_t& match);
+bool ScanForPattern(AddressSpace& space, const BytePattern& pattern, std::uint64_t start, std::uint64_t end,
+                    bool executableOnly, std::uint64_t& match);

@@ -49,6 +49,15 @@ bool PatternMatcher::InteriorMatches(const std::uint8_t* window) const {
     return true;
 }
 
+std::size_t PatternMatcher::FirstVerified(const std::uint8_t* data, std::size_t at,
+                                          std::uint64_t candidates) const {
+    for (; candidates != 0; candidates &= candidates - 1) {
+        const std::size_t window = at + static_cast<std::size_t>(__builtin_ctzll(candidates));
+        if (InteriorMatches(data + window)) return window;
+    }
+    return kNoMatch;
+}
+
 std::size_t PatternMatcher::FindScalar(const std::uint8_t* data, std::size_t from,
                                        std::size_t lastStart) const {
     const std::uint8_t* firstBytes = data + first_.offset;
@@ -66,8 +75,9 @@ std::size_t PatternMatcher::FindScalar(const std::uint8_t* data, std::size_t fro
 // Bit i of the result: the window starting i bytes after `firstBytes`' base
 // has the first and the last fixed byte.
 __attribute__((target("avx2"))) static inline std::uint64_t CandidatesAvx2(const std::uint8_t* firstBytes,
-                                                                    const std::uint8_t* lastBytes,
-                                                                    __m256i firstValue, __m256i lastValue) {
+                                                                           const std::uint8_t* lastBytes,
+                                                                           __m256i firstValue,
+                                                                           __m256i lastValue) {
     const __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(firstBytes));
     const __m256i l = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lastBytes));
     const __m256i both = _mm256_and_si256(_mm256_cmpeq_epi8(f, firstValue), _mm256_cmpeq_epi8(l, lastValue));
@@ -75,8 +85,9 @@ __attribute__((target("avx2"))) static inline std::uint64_t CandidatesAvx2(const
 }
 
 __attribute__((target("sse2"))) static inline std::uint64_t CandidatesSse2(const std::uint8_t* firstBytes,
-                                                                    const std::uint8_t* lastBytes,
-                                                                    __m128i firstValue, __m128i lastValue) {
+                                                                           const std::uint8_t* lastBytes,
+                                                                           __m128i firstValue,
+                                                                           __m128i lastValue) {
     const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(firstBytes));
     const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lastBytes));
     const __m128i both = _mm_and_si128(_mm_cmpeq_epi8(f, firstValue), _mm_cmpeq_epi8(l, lastValue));
@@ -93,12 +104,12 @@ __attribute__((target("avx2"))) std::size_t PatternMatcher::FindAvx2(const std::
     const std::uint8_t* lastBytes = data + last_.offset;
     std::size_t i = 0;
     for (; lastStart >= 63 && i <= lastStart - 63; i += 64) {
-        std::uint64_t bits = CandidatesAvx2(firstBytes + i, lastBytes + i, firstValue, lastValue) |
-                             CandidatesAvx2(firstBytes + i + 32, lastBytes + i + 32, firstValue, lastValue) << 32;
-        while (bits != 0) {
-            const std::size_t at = i + static_cast<std::size_t>(__builtin_ctzll(bits));
-            if (InteriorMatches(data + at)) return at;
-            bits &= bits - 1;
+        const std::uint64_t bits =
+            CandidatesAvx2(firstBytes + i, lastBytes + i, firstValue, lastValue) |
+            CandidatesAvx2(firstBytes + i + 32, lastBytes + i + 32, firstValue, lastValue) << 32;
+        if (bits != 0) {
+            const std::size_t found = FirstVerified(data, i, bits);
+            if (found != kNoMatch) return found;
         }
     }
     return FindScalar(data, i, lastStart);
@@ -112,14 +123,14 @@ __attribute__((target("sse2"))) std::size_t PatternMatcher::FindSse2(const std::
     const std::uint8_t* lastBytes = data + last_.offset;
     std::size_t i = 0;
     for (; lastStart >= 63 && i <= lastStart - 63; i += 64) {
-        std::uint64_t bits = CandidatesSse2(firstBytes + i, lastBytes + i, firstValue, lastValue) |
-                             CandidatesSse2(firstBytes + i + 16, lastBytes + i + 16, firstValue, lastValue) << 16 |
-                             CandidatesSse2(firstBytes + i + 32, lastBytes + i + 32, firstValue, lastValue) << 32 |
-                             CandidatesSse2(firstBytes + i + 48, lastBytes + i + 48, firstValue, lastValue) << 48;
-        while (bits != 0) {
-            const std::size_t at = i + static_cast<std::size_t>(__builtin_ctzll(bits));
-            if (InteriorMatches(data + at)) return at;
-            bits &= bits - 1;
+        const std::uint64_t bits =
+            CandidatesSse2(firstBytes + i, lastBytes + i, firstValue, lastValue) |
+            CandidatesSse2(firstBytes + i + 16, lastBytes + i + 16, firstValue, lastValue) << 16 |
+            CandidatesSse2(firstBytes + i + 32, lastBytes + i + 32, firstValue, lastValue) << 32 |
+            CandidatesSse2(firstBytes + i + 48, lastBytes + i + 48, firstValue, lastValue) << 48;
+        if (bits != 0) {
+            const std::size_t found = FirstVerified(data, i, bits);
+            if (found != kNoMatch) return found;
         }
     }
     return FindScalar(data, i, lastStart);
@@ -141,7 +152,8 @@ std::size_t PatternMatcher::FindFirst(const std::uint8_t* data, std::size_t size
     return FindFirstWith(BestFilter(), data, size);
 }
 
-std::size_t PatternMatcher::FindFirstWith(MatcherFilter filter, const std::uint8_t* data, std::size_t size) const {
+std::size_t PatternMatcher::FindFirstWith(MatcherFilter filter, const std::uint8_t* data,
+                                          std::size_t size) const {
     if (size < length_) return kNoMatch;
     if (!hasFixed_) return 0;  // only wildcards: the first window matches
     const std::size_t lastStart = size - length_;

@@ -47,6 +47,9 @@ private:
     // Tests the fixed bytes between the first and the last one; the filter
     // has already compared those two.
     bool InteriorMatches(const std::uint8_t* window) const;
+    // The lowest verified window among the candidates: bit i of `candidates`
+    // stands for the window at offset `at` + i. kNoMatch when none matches.
+    std::size_t FirstVerified(const std::uint8_t* data, std::size_t at, std::uint64_t candidates) const;
     std::size_t FindScalar(const std::uint8_t* data, std::size_t from, std::size_t lastStart) const;
     std::size_t FindAvx2(const std::uint8_t* data, std::size_t lastStart) const;
     std::size_t FindSse2(const std::uint8_t* data, std::size_t lastStart) const;

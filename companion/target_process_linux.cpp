@@ -1,7 +1,5 @@
 // Target process access on Linux: a pidfd to wait on, /proc/<pid>/maps for
 // regions and modules, process_vm_readv for reads.
-#include "target_process.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/syscall.h>
@@ -21,6 +19,7 @@
 
 #include "memory_scan.h"
 #include "region_class.h"
+#include "target_process.h"
 
 #ifndef SYS_pidfd_open
 #define SYS_pidfd_open 434
@@ -134,7 +133,8 @@ public:
 
     ReadResult Read(std::uint64_t address, void* buffer, std::uint64_t size) override {
         iovec local{buffer, static_cast<std::size_t>(size)};
-        iovec remote{reinterpret_cast<void*>(static_cast<std::uintptr_t>(address)), static_cast<std::size_t>(size)};
+        iovec remote{reinterpret_cast<void*>(static_cast<std::uintptr_t>(address)),
+                     static_cast<std::size_t>(size)};
         const ssize_t copied = process_vm_readv(static_cast<pid_t>(pid_), &local, 1, &remote, 1, 0);
         ReadResult result;
         if (copied < 0) {
@@ -179,9 +179,11 @@ private:
             }
             snapshotValid_ = true;
         }
-        const auto next = std::upper_bound(snapshot_.begin(), snapshot_.end(), address,
-                                           [](std::uint64_t a, const MemoryRegion& r) { return a < r.base + r.size; });
-        const std::uint64_t previousEnd = next == snapshot_.begin() ? 0 : std::prev(next)->base + std::prev(next)->size;
+        const auto next =
+            std::upper_bound(snapshot_.begin(), snapshot_.end(), address,
+                             [](std::uint64_t a, const MemoryRegion& r) { return a < r.base + r.size; });
+        const std::uint64_t previousEnd =
+            next == snapshot_.begin() ? 0 : std::prev(next)->base + std::prev(next)->size;
         return RegionAt(address, previousEnd, next == snapshot_.end() ? nullptr : &*next, region);
     }
 
@@ -248,8 +250,8 @@ bool ReadTargetMemory(TargetProcess& target, std::uint64_t address, void* buffer
     return ReadExact(space, address, buffer, size);
 }
 
-bool FindPattern(TargetProcess& target, const BytePattern& pattern, std::uint64_t start,
-                 std::uint64_t end, bool executableOnly, std::uint64_t& match) {
+bool FindPattern(TargetProcess& target, const BytePattern& pattern, std::uint64_t start, std::uint64_t end,
+                 bool executableOnly, std::uint64_t& match) {
     ProcessAddressSpace space(target.pid);
     space.UseSnapshots();
     return ScanForPattern(space, pattern, start, end, executableOnly, match);

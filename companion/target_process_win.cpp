@@ -1,8 +1,7 @@
 // Target process access on Windows: kernel32 for the process and its memory,
 // psapi for its modules.
-#include "target_process.h"
-
 #include <windows.h>
+// psapi.h needs the types of windows.h.
 #include <psapi.h>
 
 #include <algorithm>
@@ -11,6 +10,7 @@
 
 #include "memory_scan.h"
 #include "region_class.h"
+#include "target_process.h"
 
 namespace {
 
@@ -64,8 +64,10 @@ public:
     AddressRange ApplicationRange() override {
         SYSTEM_INFO info;
         GetSystemInfo(&info);
-        return AddressRange{reinterpret_cast<std::uintptr_t>(info.lpMinimumApplicationAddress),
-                            static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(info.lpMaximumApplicationAddress)) + 1};
+        return AddressRange{
+            reinterpret_cast<std::uintptr_t>(info.lpMinimumApplicationAddress),
+            static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(info.lpMaximumApplicationAddress)) +
+                1};
     }
 
 private:
@@ -96,8 +98,8 @@ bool ReadTargetMemory(TargetProcess& target, std::uint64_t address, void* buffer
     return ReadExact(space, address, buffer, size);
 }
 
-bool FindPattern(TargetProcess& target, const BytePattern& pattern, std::uint64_t start,
-                 std::uint64_t end, bool executableOnly, std::uint64_t& match) {
+bool FindPattern(TargetProcess& target, const BytePattern& pattern, std::uint64_t start, std::uint64_t end,
+                 bool executableOnly, std::uint64_t& match) {
     ProcessAddressSpace space(ProcessHandle(target));
     return ScanForPattern(space, pattern, start, end, executableOnly, match);
 }

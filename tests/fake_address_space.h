@@ -14,25 +14,18 @@
 #include "address_space.h"
 #include "region_class.h"
 
-constexpr std::uint32_t kMemCommit = 0x1000;
-constexpr std::uint32_t kMemReserve = 0x2000;
-constexpr std::uint32_t kPageNoAccess = 0x01;
-constexpr std::uint32_t kPageReadOnly = 0x02;
-constexpr std::uint32_t kPageReadWrite = 0x04;
-constexpr std::uint32_t kPageExecuteRead = 0x20;
-constexpr std::uint32_t kPageExecuteWriteCopy = 0x80;
-constexpr std::uint32_t kPageGuard = 0x100;
+using namespace win_memory;
 
 struct FakeRegion {
     std::uint64_t base = 0;
     std::uint32_t state = kMemCommit;
     std::uint32_t protect = kPageReadWrite;
-    std::vector<std::uint8_t> bytes;  // the region's size is their count
-    int partialCopies = 0;            // so many reads end in a partial copy first
+    std::vector<std::uint8_t> bytes;    // the region's size is their count
+    int partialCopies = 0;              // so many reads end in a partial copy first
     std::uint64_t partialCopyFrom = 0;  // ... among the reads at base + this or above
-    bool shortRead = false;           // reads succeed with one byte missing
-    bool readFails = false;           // reads fail without a partial copy
-    bool queryFails = false;          // queries of addresses in this region fail
+    bool shortRead = false;             // reads succeed with one byte missing
+    bool readFails = false;             // reads fail without a partial copy
+    bool queryFails = false;            // queries of addresses in this region fail
 };
 
 class FakeAddressSpace final : public AddressSpace {
@@ -71,7 +64,7 @@ public:
         }
         out.base = gapBase;
         out.size = gapEnd - gapBase;
-        ClassifyWindowsRegion(0x10000, kPageNoAccess, out);  // free memory
+        ClassifyWindowsRegion(kMemFree, kPageNoAccess, out);
         return true;
     }
 
@@ -86,7 +79,8 @@ public:
             result.status = ReadStatus::PartialCopy;
         } else if (!region->readFails) {
             const std::uint64_t copied = region->shortRead ? size - 1 : size;
-            std::memcpy(buffer, region->bytes.data() + (address - region->base), static_cast<std::size_t>(copied));
+            std::memcpy(buffer, region->bytes.data() + (address - region->base),
+                        static_cast<std::size_t>(copied));
             result.status = ReadStatus::Copied;
             result.bytesRead = copied;
         }

@@ -1,6 +1,8 @@
 // The portable read and scan over a fake address space: region borders,
 // chunk borders, the ring's end, unreadable and non-code regions, partial
 // copies and the range.
+#include "memory_scan.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "fake_address_space.h"
-#include "memory_scan.h"
 #include "pattern_matcher.h"
 
 namespace {
@@ -77,9 +78,9 @@ TEST(ScanForPattern, FindsWindowsWithinOneRegionOnly) {
         const char* what;
         std::uint64_t regionSize;
         std::vector<std::uint64_t> hits;  // offsets from base; a 6 MiB region follows the first
-        std::uint64_t start;             // offset from base
-        std::uint64_t end;               // offset from base
-        std::uint64_t expected;          // offset from base, or kNone
+        std::uint64_t start;              // offset from base
+        std::uint64_t end;                // offset from base
+        std::uint64_t expected;           // offset from base, or kNone
     } cases[] = {
         {"at the first byte", 6 * kMiB, {0}, 0, 12 * kMiB, 0},
         {"on the region's last bytes", 6 * kMiB, {6 * kMiB - 4}, 0, 12 * kMiB, 6 * kMiB - 4},
@@ -117,9 +118,12 @@ TEST(ScanForPattern, FindsWindowsWithinOneRegionOnly) {
 
 TEST(ScanForPattern, SkipsUnreadableAndNonCodeRegions) {
     FakeAddressSpace space;
-    const std::uint32_t protections[] = {
-        kPageNoAccess, kPageReadWrite | kPageGuard, kPageExecuteRead | kPageGuard, kPageExecuteWriteCopy,
-        kPageReadWrite, kPageExecuteRead};
+    const std::uint32_t protections[] = {kPageNoAccess,
+                                         kPageReadWrite | kPageGuard,
+                                         kPageExecuteRead | kPageGuard,
+                                         kPageExecuteWriteCopy,
+                                         kPageReadWrite,
+                                         kPageExecuteRead};
     std::uint64_t base = 0x100000;
     for (std::uint32_t protect : protections) {
         space.Add(base, 0x1000, protect).bytes.assign({0xde, 0xad, 0, 0xef});
@@ -195,12 +199,12 @@ TEST(ScanForPattern, ClampsTheRangeToTheApplicationRange) {
     FakeAddressSpace space;
     space.range = AddressRange{0x10000, 0x7FFF0000};
     space.Add(0x8000, 0x10000);
-    space.Put(0xFFFE, kHit);                       // across the lowest address
+    space.Put(0xFFFE, kHit);  // across the lowest address
     space.Put(0x10004, kHit);
     space.Add(0x7FFE0000, 0x10000);
-    space.Put(0x7FFF0000 - 4, kHit);               // on the highest bytes
+    space.Put(0x7FFF0000 - 4, kHit);  // on the highest bytes
     space.Add(0x7FFF0000, 0x10000);
-    space.Put(0x7FFF0000, kHit);                   // above the range
+    space.Put(0x7FFF0000, kHit);  // above the range
 
     EXPECT_EQ(Scan(space, 0, kNone), 0x10004u) << "the start is raised to the lowest address";
     EXPECT_FALSE(space.ReadAnyOf(0, 0x10000));

@@ -1,12 +1,12 @@
 // The fast matcher returns exactly what the position-by-position compare
 // returns, with every filter this CPU supports.
+#include "pattern_matcher.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <random>
 #include <vector>
-
-#include "pattern_matcher.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // Which regions reads and scans may touch, from what each OS reports.
+#include "region_class.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
-
-#include "region_class.h"
 
 namespace {
 
@@ -43,7 +43,7 @@ TEST(RegionClass, MapsPermissions) {
         bool readable;
         bool executable;
     } cases[] = {
-        {"r--p", true, false}, {"rw-p", true, false}, {"r-xp", true, true}, {"rwxp", true, true},
+        {"r--p", true, false}, {"rw-p", true, false},  {"r-xp", true, true},   {"rwxp", true, true},
         {"r-xs", true, true},  {"--xp", false, false}, {"---p", false, false}, {"-w-p", false, false},
     };
     for (const auto& c : cases) {

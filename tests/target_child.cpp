@@ -69,9 +69,12 @@ bool ParseProtection(const std::string& text, PageProtection& protection) {
     static const struct {
         const char* name;
         PageProtection protection;
-    } kNames[] = {{"r", PageProtection::Read},         {"rw", PageProtection::ReadWrite},
-                  {"rx", PageProtection::ReadExecute}, {"rwx", PageProtection::ReadWriteExecute},
-                  {"none", PageProtection::NoAccess},  {"guard", PageProtection::Guard},
+    } kNames[] = {{"r", PageProtection::Read},
+                  {"rw", PageProtection::ReadWrite},
+                  {"rx", PageProtection::ReadExecute},
+                  {"rwx", PageProtection::ReadWriteExecute},
+                  {"none", PageProtection::NoAccess},
+                  {"guard", PageProtection::Guard},
                   {"guard-rx", PageProtection::GuardExecute}};
     for (const auto& entry : kNames) {
         if (text == entry.name) {
@@ -170,7 +173,8 @@ void LayOut(Block& block) {
     if (block.fill) std::memset(block.address, block.fillByte, block.size);
     if (block.random) FillRandom(block.address, block.size, block.seed);
     for (const Write& write : block.writes) {
-        if (write.offset > block.size || write.bytes.size() > block.size - write.offset) Fail("write past the block");
+        if (write.offset > block.size || write.bytes.size() > block.size - write.offset)
+            Fail("write past the block");
         std::memcpy(block.address + write.offset, write.bytes.data(), write.bytes.size());
     }
     std::uint8_t* run = block.address;

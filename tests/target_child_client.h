@@ -25,7 +25,7 @@ struct TargetChild {
     ChildModule executable;  // target_child itself
     ChildModule library;     // a system library it has loaded
     std::vector<ChildBlock> blocks;
-    std::string error;       // why StartTargetChild failed
+    std::string error;  // why StartTargetChild failed
 };
 
 // Starts the child with one argument per block and waits until it is ready.

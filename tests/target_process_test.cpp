@@ -1,5 +1,7 @@
 // Target process access against a real child process whose memory the test
 // lays out (see target_child.cpp).
+#include "target_process.h"
+
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "target_child_client.h"
-#include "target_process.h"
 
 namespace {
 
@@ -77,9 +78,8 @@ TEST_F(TargetProcessTest, FindsTheLowestMatchWithinTheRange) {
     // Block 0: a read-write page and an executable page, each with the pattern.
     // Block 1: the pattern across the border of two regions, then whole at the
     // very end of the second region.
-    Start({"rw*1,rx*1,@100=deadbeef,@4200=de00beef",
-           "rw*1,r*1,@4094=deadbeef,@8188=deadbeef",
-           "guard-rx*1,@0=deadbeef"});
+    Start(
+        {"rw*1,rx*1,@100=deadbeef,@4200=de00beef", "rw*1,r*1,@4094=deadbeef,@8188=deadbeef", "guard-rx*1,@0=deadbeef"});
     const BytePattern pattern = Pattern({0xde, 0xad, 0xbe, 0xef}, {1, 0, 1, 1});
     std::uint64_t match = 0;
 
@@ -110,8 +110,9 @@ TEST_F(TargetProcessTest, FindsPatternsAcrossChunksAndTheRingEnd) {
 
 std::string SwapCase(std::string name) {
     for (char& c : name) {
-        c = std::isupper(static_cast<unsigned char>(c)) ? static_cast<char>(std::tolower(static_cast<unsigned char>(c)))
-                                                        : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        c = std::isupper(static_cast<unsigned char>(c))
+                ? static_cast<char>(std::tolower(static_cast<unsigned char>(c)))
+                : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
     return name;
 }
