@@ -1,0 +1,17 @@
+// Typings of the corvane_ostravine native module. Every refusal and every
+// failure is the result null; nothing is thrown.
+
+/**
+ * Whether a presence script exists for the application id, that is, whether
+ * `8a57342e5e/scripts/<appId>.lua` exists beside the module file.
+ * Gives null when `appId` is not a string.
+ */
+export function hasTallowin(appId: string): boolean | null;
+
+/**
+ * Starts the companion for the game process `pid` and the application id,
+ * tied to the life of the host process, and gives the companion's process id.
+ * `pid` must be an integral number from 0 to 4294967295 and `appId` a string;
+ * otherwise, or when the companion cannot be started, the result is null.
+ */
+export function spawnTallowin(pid: number, appId: string): number | null;

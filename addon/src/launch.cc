@@ -1,0 +1,34 @@
+#include "launch.h"
+
+namespace corvane {
+namespace {
+
+std::string companionDirectory(const std::string& moduleDir) {
+    return moduleDir + kPathSeparator + kCompanionDirectoryName;
+}
+
+// A zero byte would cut the text short at the system boundary and silently
+// name another file or another application.
+bool holdsZeroByte(const std::string& text) {
+    return text.find('\0') != std::string::npos;
+}
+
+}  // namespace
+
+bool scriptExists(const std::string& moduleDir, const std::string& appId) {
+    if (holdsZeroByte(appId)) return false;
+    std::string path = companionDirectory(moduleDir) + kPathSeparator + "scripts" + kPathSeparator +
+                       appId + ".lua";
+    return pathExists(path);
+}
+
+std::optional<std::uint32_t> launchCompanion(ChildJob job, const std::string& moduleDir,
+                                             std::uint32_t gamePid, const std::string& appId) {
+    if (!job || holdsZeroByte(appId)) return std::nullopt;
+    std::string directory = companionDirectory(moduleDir);
+    std::string executable = directory + kPathSeparator + "CorvaneTallowin_" +
+                             (isNative64BitProcess(gamePid) ? "x64" : "x86") + kExecutableSuffix;
+    return startInJob(job, {executable, std::to_string(gamePid), appId}, directory);
+}
+
+}  // namespace corvane
