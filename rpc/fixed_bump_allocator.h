@@ -35,6 +35,10 @@ public:
 
     static void Free(void*) {}
 
+    // Hands the whole buffer out again. Only for a user whose stack has
+    // released everything it took (a parse that has finished).
+    void Reset() { current_ = buffer_; }
+
 private:
     char* current_;
     char* end_;

@@ -22,6 +22,9 @@ struct IpcConnection {
     int errorCode = 0;
     char errorMessage[256] = {};
     IpcFrame outFrame;
+    // The last frame read. A message's strings point into its payload, so it
+    // stays untouched until the next Read.
+    IpcFrame inFrame;
 
     static IpcConnection* Create(const char* applicationId);
     static void Destroy(IpcConnection*& connection);

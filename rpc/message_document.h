@@ -35,4 +35,23 @@ public:
     // Any failure, including nesting deeper than the fixed parse stack can
     // hold, leaves an empty object. Returns whether the parse succeeded.
     bool ParseInPlace(char* text);
+    // The same for a text of `length` bytes with a NUL byte at text[length];
+    // a NUL byte inside the text makes it invalid JSON.
+    bool ParseInPlace(char* text, std::size_t length);
+
+private:
+    // The library's own entry points would bypass the checks above; a copying
+    // parse would even share the fixed stack with the reader and overrun it.
+    using MessageJson::Parse;
+    using MessageJson::ParseInsitu;
+    using MessageJson::ParseStream;
 };
+
+// Member lookup on a parsed message. A member counts as missing when the
+// value is not an object or has no member of that name; a string member
+// also when the member is not a string.
+using MessageValue = MessageJson::ValueType;
+const MessageValue* Member(const MessageValue& object, const char* name);
+const MessageValue* StringMember(const MessageValue& object, const char* name);
+// The string member exists and holds exactly these bytes.
+bool StringMemberEquals(const MessageValue& object, const char* name, const char* expected);

@@ -1,0 +1,141 @@
+// The transport over a Unix stream socket "corvane-ipc-N" in the runtime
+// directory ($XDG_RUNTIME_DIR, else $TMPDIR, $TMP, $TEMP, /tmp).
+
+#include "rpc/pipe_transport.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+PipeTransport theTransport;
+
+constexpr int kInvalidSocket = -1;
+constexpr int kBusyWaitSeconds = 10;
+
+const char* SocketDirectory() {
+    for (const char* variable : {"XDG_RUNTIME_DIR", "TMPDIR", "TMP", "TEMP"}) {
+        const char* value = std::getenv(variable);
+        if (value != nullptr && value[0] != '\0') return value;
+    }
+    return "/tmp";
+}
+
+// False when the path does not fit the socket address.
+bool SocketAddress(sockaddr_un& address, char digit) {
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    int length = std::snprintf(address.sun_path, sizeof address.sun_path, "%s/corvane-ipc-%c", SocketDirectory(),
+                               digit);
+    return length > 0 && static_cast<std::size_t>(length) < sizeof address.sun_path;
+}
+
+void SetSendTimeout(int fd, int seconds) {
+    timeval timeout{};
+    timeout.tv_sec = seconds;
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+}
+
+enum class ConnectResult { Connected, NoService, Failed };
+
+// A service whose queue of waiting clients is full makes connect wait; that
+// wait is bounded like the wait for a busy pipe.
+ConnectResult ConnectTo(int fd, const sockaddr_un& address) {
+    SetSendTimeout(fd, kBusyWaitSeconds);
+    int result;
+    do {
+        result = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    } while (result != 0 && errno == EINTR);
+    if (result == 0) {
+        SetSendTimeout(fd, 0);
+        return ConnectResult::Connected;
+    }
+    return (errno == ENOENT || errno == ECONNREFUSED) ? ConnectResult::NoService : ConnectResult::Failed;
+}
+
+// The peer has shut its sending side, so bytes still missing can never come.
+bool PeerHasHungUp(int fd) {
+    pollfd entry{fd, POLLIN | POLLRDHUP, 0};
+    return poll(&entry, 1, 0) == 1 && (entry.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
+}  // namespace
+
+PipeTransport* PipeTransport::Create() { return &theTransport; }
+
+void PipeTransport::Destroy(PipeTransport*& transport) {
+    if (transport != nullptr) transport->Close();
+    transport = nullptr;
+}
+
+bool PipeTransport::Open() {
+    for (char digit = '0'; digit <= '9'; ++digit) {
+        sockaddr_un address;
+        if (!SocketAddress(address, digit)) return false;
+        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd == kInvalidSocket) return false;
+        ConnectResult result = ConnectTo(fd, address);
+        if (result == ConnectResult::Connected) {
+            handle = fd;
+            pipeOpen = true;
+            return true;
+        }
+        close(fd);
+        if (result == ConnectResult::Failed) return false;
+    }
+    return false;
+}
+
+bool PipeTransport::Close() {
+    if (handle != kInvalidSocket) close(static_cast<int>(handle));
+    handle = kInvalidSocket;
+    pipeOpen = false;
+    return true;
+}
+
+bool PipeTransport::Read(void* destination, std::size_t count) {
+    if (destination == nullptr || handle == kInvalidSocket) return false;
+    int fd = static_cast<int>(handle);
+    int available = 0;
+    if (ioctl(fd, FIONREAD, &available) != 0) {
+        Close();
+        return false;
+    }
+    if (static_cast<std::size_t>(available) < count) {
+        // Not yet, unless the peer has hung up: then the rest can never come.
+        if (PeerHasHungUp(fd)) Close();
+        return false;
+    }
+    ssize_t received = recv(fd, destination, count, MSG_DONTWAIT);
+    if (received < 0 || static_cast<std::size_t>(received) != count) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+bool PipeTransport::Write(const void* source, std::size_t count) {
+    if (count == 0) return true;
+    if (handle == kInvalidSocket || source == nullptr) return false;
+    const char* bytes = static_cast<const char*>(source);
+    while (count > 0) {
+        ssize_t sent = send(static_cast<int>(handle), bytes, count, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent <= 0) return false;
+        bytes += sent;
+        count -= static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
+int CurrentProcessId() { return static_cast<int>(getpid()); }
