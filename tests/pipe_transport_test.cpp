@@ -26,8 +26,11 @@ protected:
         ASSERT_TRUE(service.Listen(digit, error)) << error;
     }
 
-    // Opens the transport to `service` and takes the connection there.
+    // Opens the transport to `service` and takes the connection there. A
+    // Windows service end takes a new client only once it has let go of the
+    // last one.
     void Connect(ServicePipe& service) {
+        if (service.HasClient()) service.Disconnect();
         ASSERT_TRUE(transport->Open());
         ASSERT_TRUE(service.Accept(kWaitMs));
     }

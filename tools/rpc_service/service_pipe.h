@@ -43,4 +43,5 @@ private:
     std::string name_;
     std::intptr_t listener_ = -1;  // the socket listened on, or the pipe instance waiting for a client
     std::intptr_t client_ = -1;    // the connection with the current client
+    std::intptr_t claim_ = -1;     // where the name needs one: the lock that holds it
 };

@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -35,27 +37,25 @@ bool MakeAddress(const std::string& path, sockaddr_un& address) {
 
 const sockaddr* AsSockaddr(const sockaddr_un& address) { return reinterpret_cast<const sockaddr*>(&address); }
 
-// A socket file that nobody accepts on is left over from a service that died.
-bool SomeoneListens(const sockaddr_un& address) {
-    int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (probe == kNone) return true;  // cannot tell: leave the file alone
-    bool listens = connect(probe, AsSockaddr(address), sizeof address) == 0 || errno == EAGAIN;
-    close(probe);
-    return listens;
+// A service holds its name by a lock on "<socket>.lock" for as long as it
+// runs; the system drops the lock when the process ends, so a socket file
+// without a holder is a leftover and is replaced. The lock file stays:
+// removing it could let two services each lock a file of their own.
+int ClaimName(const std::string& path) {
+    int fd = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd == kNone) return kNone;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return kNone;
+    }
+    return fd;
 }
-
-enum class BindResult { Bound, Held, Failed };
 
 // Backlog 0 lets one further client wait in the queue; later ones find the
 // name busy until the service takes the next client.
-BindResult BindAndListen(int fd, const sockaddr_un& address) {
-    if (bind(fd, AsSockaddr(address), sizeof address) != 0) {
-        if (errno != EADDRINUSE) return BindResult::Failed;
-        if (SomeoneListens(address)) return BindResult::Held;
-        unlink(address.sun_path);
-        if (bind(fd, AsSockaddr(address), sizeof address) != 0) return BindResult::Failed;
-    }
-    return listen(fd, 0) == 0 ? BindResult::Bound : BindResult::Failed;
+bool BindAndListen(int fd, const sockaddr_un& address) {
+    unlink(address.sun_path);
+    return bind(fd, AsSockaddr(address), sizeof address) == 0 && listen(fd, 0) == 0;
 }
 
 // Waits for `events` on `fd` until the deadline; a negative timeout waits without limit.
@@ -91,23 +91,19 @@ bool ServicePipe::Listen(int digit, std::string& error) {
             error = "socket path too long: " + path;
             return false;
         }
+        int claim = ClaimName(path);
+        if (claim == kNone) continue;
         int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd == kNone) {
-            error = std::string("cannot create a socket: ") + std::strerror(errno);
+        if (fd == kNone || !BindAndListen(fd, address)) {
+            error = "cannot listen on " + path + ": " + std::strerror(errno);
+            if (fd != kNone) close(fd);
+            close(claim);
             return false;
         }
-        BindResult result = BindAndListen(fd, address);
-        if (result == BindResult::Bound) {
-            listener_ = fd;
-            name_ = path;
-            return true;
-        }
-        int cause = errno;
-        close(fd);
-        if (result == BindResult::Failed) {
-            error = "cannot listen on " + path + ": " + std::strerror(cause);
-            return false;
-        }
+        listener_ = fd;
+        claim_ = claim;
+        name_ = path;
+        return true;
     }
     error = digit < 0 ? "every name from corvane-ipc-0 to corvane-ipc-9 in " + directory + " is held by another service"
                       : directory + "/corvane-ipc-" + static_cast<char>('0' + digit) + " is held by another service";
@@ -167,6 +163,8 @@ void ServicePipe::Stop() {
         close(static_cast<int>(listener_));
         unlink(name_.c_str());
     }
+    if (claim_ != kNone) close(static_cast<int>(claim_));  // after the unlink, so no other service loses its socket
     listener_ = kNone;
+    claim_ = kNone;
     name_.clear();
 }

@@ -23,6 +23,13 @@ HANDLE CreateInstance(const std::string& name, bool first) {
                             PIPE_UNLIMITED_INSTANCES, kBufferSize, kBufferSize, 0, nullptr);
 }
 
+// The flag for the first instance is not honoured everywhere (Wine creates
+// a further instance), so a name in use is first looked for: waiting on a
+// name that no service holds fails at once with "file not found".
+bool NameIsHeld(const std::string& name) {
+    return WaitNamedPipeW(Wide(name).c_str(), 1) || GetLastError() != ERROR_FILE_NOT_FOUND;
+}
+
 bool ClientHasConnected(HANDLE instance) {
     DWORD available = 0;
     if (PeekNamedPipe(instance, nullptr, 0, nullptr, &available, nullptr)) return true;
@@ -41,6 +48,7 @@ bool ServicePipe::Listen(int digit, std::string& error) {
     int last = digit < 0 ? 9 : digit;
     for (int d = first; d <= last; ++d) {
         std::string name = std::string("\\\\.\\pipe\\corvane-ipc-") + static_cast<char>('0' + d);
+        if (NameIsHeld(name)) continue;
         HANDLE instance = CreateInstance(name, true);
         if (instance != INVALID_HANDLE_VALUE) {
             listener_ = AsInt(instance);
@@ -50,7 +58,7 @@ bool ServicePipe::Listen(int digit, std::string& error) {
     }
     error = digit < 0 ? "every pipe from corvane-ipc-0 to corvane-ipc-9 is held by another service"
                       : std::string("pipe corvane-ipc-") + static_cast<char>('0' + digit) +
-                            " is held by another service (error " + std::to_string(GetLastError()) + ")";
+                            " is held by another service";
     return false;
 }
 

@@ -1,0 +1,109 @@
+#include "tools/rpc_service/service_session.h"
+
+#include <chrono>
+#include <thread>
+
+#include "tools/rpc_service/service_frames.h"
+#include "tools/rpc_service/service_json.h"
+#include "tools/rpc_service/service_output.h"
+
+namespace {
+
+using service_frames::Frame;
+
+const char* const kReadyDispatch =
+    "{\"cmd\":\"DISPATCH\",\"data\":{\"v\":1,\"config\":{\"environment\":\"development\"},"
+    "\"user\":{\"id\":\"1\",\"username\":\"rpc_service\",\"discriminator\":\"0001\",\"avatar\":null}},"
+    "\"evt\":\"READY\",\"nonce\":null}";
+
+class Session {
+public:
+    Session(ServicePipe& pipe, const ServiceOptions& options) : pipe_(pipe), options_(options) {}
+
+    void Run() {
+        Frame frame;
+        if (!Receive(frame)) return;
+        if (frame.opcode != service_frames::kHandshake) {
+            SendClose(4000, "Expected a handshake");
+            return;
+        }
+        AnswerHandshake();
+        if (EndsAfter(0)) return;
+        for (int requests = 0; Receive(frame);) {
+            switch (frame.opcode) {
+            case service_frames::kMessage:
+                Answer(frame.payload);
+                if (EndsAfter(++requests)) return;
+                break;
+            case service_frames::kPing:
+                Send(service_frames::kPong, frame.payload);
+                break;
+            case service_frames::kClose:
+                return;
+            default:
+                break;
+            }
+        }
+    }
+
+private:
+    bool Receive(Frame& frame) {
+        service_frames::ReadResult result = service_frames::Read(pipe_, frame);
+        if (result == service_frames::ReadResult::TooLong) PrintLine("frame too long");
+        if (result != service_frames::ReadResult::Frame) return false;
+        PrintFrame("frame", frame.opcode, frame.payload);
+        return true;
+    }
+
+    // Header and payload go out in one write, as the client expects.
+    void Send(std::uint32_t opcode, const std::string& payload) {
+        if (pipe_.WriteAll(service_frames::Encode(opcode, payload).data(), 8 + payload.size())) {
+            PrintFrame("sent", opcode, payload);
+        }
+    }
+
+    void SendClose(int code, const std::string& message) {
+        Send(service_frames::kClose,
+             "{\"code\":" + std::to_string(code) + ",\"message\":" + service_json::Quote(message) + "}");
+    }
+
+    void AnswerHandshake() {
+        if (options_.sendReady) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(options_.readyDelayMs));
+            Send(service_frames::kMessage, kReadyDispatch);
+        }
+        if (options_.sendPing) Send(service_frames::kPing, options_.pingPayload);
+        for (const std::string& message : options_.messagesAfterReady) Send(service_frames::kMessage, message);
+    }
+
+    // A request carries a nonce; its answer carries the same one.
+    void Answer(const std::string& request) {
+        std::string nonce, command;
+        if (!service_json::TopLevelString(request, "nonce", nonce)) return;
+        std::string cmd = service_json::TopLevelString(request, "cmd", command) ? service_json::Quote(command) : "null";
+        std::string data = "null", evt = "null";
+        if (options_.answerWithError) {
+            data = "{\"code\":" + std::to_string(options_.errorCode) +
+                   ",\"message\":" + service_json::Quote(options_.errorMessage) + "}";
+            evt = "\"ERROR\"";
+        }
+        Send(service_frames::kMessage, "{\"cmd\":" + cmd + ",\"data\":" + data + ",\"evt\":" + evt +
+                                           ",\"nonce\":" + service_json::Quote(nonce) + "}");
+    }
+
+    // True when the connection is to end now that `requests` have come.
+    bool EndsAfter(int requests) {
+        if (requests == options_.closeAfter) {
+            SendClose(options_.closeCode, options_.closeMessage);
+            return true;
+        }
+        return requests == options_.hangupAfter;
+    }
+
+    ServicePipe& pipe_;
+    const ServiceOptions& options_;
+};
+
+}  // namespace
+
+void ServeClient(ServicePipe& pipe, const ServiceOptions& options) { Session(pipe, options).Run(); }

@@ -1,0 +1,10 @@
+#pragma once
+// One client's session with the reference service, from its handshake to the
+// end of its connection.
+
+#include "tools/rpc_service/service_options.h"
+#include "tools/rpc_service/service_pipe.h"
+
+// Serves the client that `pipe` has just accepted, as `options` say, and
+// returns when the connection has ended.
+void ServeClient(ServicePipe& pipe, const ServiceOptions& options);
