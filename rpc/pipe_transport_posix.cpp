@@ -18,8 +18,6 @@
 
 namespace {
 
-PipeTransport theTransport;
-
 constexpr int kInvalidSocket = -1;
 constexpr int kBusyWaitSeconds = 10;
 
@@ -70,13 +68,6 @@ bool PeerHasHungUp(int fd) {
 }
 
 }  // namespace
-
-PipeTransport* PipeTransport::Create() { return &theTransport; }
-
-void PipeTransport::Destroy(PipeTransport*& transport) {
-    if (transport != nullptr) transport->Close();
-    transport = nullptr;
-}
 
 bool PipeTransport::Open() {
     for (char digit = '0'; digit <= '9'; ++digit) {

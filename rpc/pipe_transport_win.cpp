@@ -6,21 +6,12 @@
 
 namespace {
 
-PipeTransport theTransport;
-
 constexpr DWORD kBusyPipeWaitMs = 10000;
 
 HANDLE PipeHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 bool IsValid(std::intptr_t handle) { return PipeHandle(handle) != INVALID_HANDLE_VALUE; }
 
 }  // namespace
-
-PipeTransport* PipeTransport::Create() { return &theTransport; }
-
-void PipeTransport::Destroy(PipeTransport*& transport) {
-    if (transport != nullptr) transport->Close();
-    transport = nullptr;
-}
 
 bool PipeTransport::Open() {
     wchar_t pipeName[] = L"\\\\?\\pipe\\corvane-ipc-0";

@@ -106,6 +106,18 @@ protected:
         EXPECT_EQ(disconnectReports[0], std::make_pair(code, message));
     }
 
+    // Leaves this reason recorded by a connection that the service closed,
+    // and forgets the callbacks it caused.
+    void EndAConnectionWith(int code, const std::string& text) {
+        Connect();
+        Send(Encode(op::kClose, R"({"code":)" + std::to_string(code) + R"(,"message":")" + text + R"("})"));
+        MessageDocument message;
+        ASSERT_FALSE(ReadSoon(message));
+        ASSERT_EQ(connection->errorCode, code);
+        disconnectReports.clear();
+        connectedCalls = 0;
+    }
+
     IpcConnection* connection = nullptr;
     ServicePipe service;
 };
@@ -333,13 +345,7 @@ TEST_F(IpcConnectionTest, WriteSendsOneMessageFrame) {
 // A failed write reports whatever the connection recorded last: here the
 // reason an earlier connection ended.
 TEST_F(IpcConnectionTest, FailedWriteReportsTheRecordedError) {
-    Connect();
-    Send(Encode(op::kClose, R"({"code":4004,"message":"Earlier"})"));
-    MessageDocument message;
-    ASSERT_FALSE(ReadSoon(message));
-    disconnectReports.clear();
-    connectedCalls = 0;
-
+    EndAConnectionWith(4004, "Earlier");
     Connect();
     service.Stop();
     bool failed = false;
@@ -349,16 +355,11 @@ TEST_F(IpcConnectionTest, FailedWriteReportsTheRecordedError) {
 }
 
 TEST_F(IpcConnectionTest, FailedPongClosesAndTheNextHeaderFindsThePipeClosed) {
-    Connect();
-    Send(Encode(op::kClose, R"({"code":4005,"message":"Earlier"})"));
-    MessageDocument message;
-    ASSERT_FALSE(ReadSoon(message));
-    disconnectReports.clear();
-    connectedCalls = 0;
-
+    EndAConnectionWith(4005, "Earlier");
     Connect();
     Send(Encode(op::kPing, "p"));
     service.Stop();
+    MessageDocument message;
     EXPECT_FALSE(ReadSoon(message));
     EXPECT_EQ(State(), ConnectionState::Disconnected);
     ASSERT_EQ(disconnectReports.size(), 1u);
