@@ -21,6 +21,8 @@ public:
     // One line of the child's output without its line end; false at the end
     // of the output.
     bool ReadLine(std::string& line);
+    // The same, but false also when no whole line has come within `timeoutMs`.
+    bool ReadLine(std::string& line, std::uint32_t timeoutMs);
 
     void CloseInput();
 
@@ -34,6 +36,10 @@ private:
 
     // Up to `size` bytes of the child's output; 0 at its end.
     std::size_t ReadSome(char* buffer, std::size_t size);
+    // True when output (or its end) is there to read within `timeoutMs`.
+    bool OutputWaiting(std::uint32_t timeoutMs);
+    // Moves a whole line from `pending_` into `line`, if there is one.
+    bool TakeLine(std::string& line);
     void CloseHandles();
 
     std::uint32_t pid_ = 0;

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -62,6 +63,16 @@ std::size_t ChildProcess::ReadSome(char* buffer, std::size_t size) {
         if (got >= 0) return static_cast<std::size_t>(got);
         if (errno != EINTR) return 0;
     }
+}
+
+bool ChildProcess::OutputWaiting(std::uint32_t timeoutMs) {
+    if (output_ == kNone) return true;  // ReadSome reports the end
+    pollfd entry{static_cast<int>(output_), POLLIN, 0};
+    int ready;
+    do {
+        ready = poll(&entry, 1, static_cast<int>(timeoutMs > INT_MAX ? INT_MAX : timeoutMs));
+    } while (ready < 0 && errno == EINTR);
+    return ready != 0;
 }
 
 void ChildProcess::CloseInput() {

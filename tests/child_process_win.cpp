@@ -107,6 +107,18 @@ std::size_t ChildProcess::ReadSome(char* buffer, std::size_t size) {
     return got;
 }
 
+bool ChildProcess::OutputWaiting(std::uint32_t timeoutMs) {
+    if (output_ == kNone) return true;  // ReadSome reports the end
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(AsHandle(output_), nullptr, 0, nullptr, &available, nullptr)) return true;  // ended
+        if (available > 0) return true;
+        if (GetTickCount64() - start >= timeoutMs) return false;
+        Sleep(1);
+    }
+}
+
 void ChildProcess::CloseInput() {
     CloseIfOpen(input_, kNone);
 }

@@ -12,7 +12,7 @@
 #include "rpc/ipc_connection.h"
 #include "rpc/pipe_transport.h"
 #include "rpc/serialization.h"
-#include "support/child_process.h"
+#include "child_process.h"
 
 namespace {
 
@@ -22,6 +22,12 @@ const std::string kReadyLine =
     R"("user":{"id":"1","username":"rpc_service","discriminator":"0001","avatar":null}},"evt":"READY","nonce":null})";
 
 std::vector<std::pair<int, std::string>> disconnectReports;
+
+// The program's exit code, or -1 when it is still running after the wait.
+int ExitCode(ChildProcess& program) {
+    int code = -1;
+    return program.Wait(kWaitMs, code) ? code : -1;
+}
 void OnDisconnected(int code, const char* message) { disconnectReports.emplace_back(code, message); }
 
 class RpcServiceTest : public ::testing::Test {
@@ -36,6 +42,7 @@ protected:
     void TearDown() override {
         connection->onDisconnected = nullptr;
         connection->Close();
+        service.Kill();
     }
 
     // Starts the service and waits until it listens.
@@ -106,7 +113,7 @@ TEST_F(RpcServiceTest, PrintsTheHandshakeAndEachFrameAndAnswersRequests) {
     ExpectLine(R"(frame 1 {"cmd":"NO_NONCE"})");
     connection->Close();
     ExpectLine("disconnected");
-    EXPECT_EQ(service.Wait(kWaitMs), 0);
+    EXPECT_EQ(ExitCode(service), 0);
 }
 
 TEST_F(RpcServiceTest, ServesClientsOneAfterAnother) {
@@ -121,7 +128,7 @@ TEST_F(RpcServiceTest, ServesClientsOneAfterAnother) {
     ExpectLine(R"(sent 1 {"cmd":"SET_ACTIVITY","data":null,"evt":null,"nonce":"2"})");
     connection->Close();
     ExpectLine("disconnected");
-    EXPECT_EQ(service.Wait(kWaitMs), 0);
+    EXPECT_EQ(ExitCode(service), 0);
 }
 
 TEST_F(RpcServiceTest, PingEventsAndErrorAnswers) {
@@ -197,19 +204,20 @@ TEST_F(RpcServiceTest, ReadyCanBeDelayedOrWithheld) {
     EXPECT_FALSE(connection->IsConnected());
     ASSERT_EQ(disconnectReports.size(), 1u);
     EXPECT_EQ(disconnectReports[0], std::make_pair(4002, std::string("No READY for you")));
+    silent.Kill();
 }
 
 TEST_F(RpcServiceTest, CommandLineErrors) {
     StartService({"--pipe", "4"});
     ChildProcess second;
     ASSERT_TRUE(second.Start(RPC_SERVICE_PATH, {"--pipe", "4"}));
-    EXPECT_EQ(second.Wait(kWaitMs), 1) << "the name is held";
+    EXPECT_EQ(ExitCode(second), 1) << "the name is held";
 
     for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
              {"--bogus"}, {"--pipe", "10"}, {"--close-after", "1", "x", "m"}, {"--error", "1"}}) {
         ChildProcess bad;
         ASSERT_TRUE(bad.Start(RPC_SERVICE_PATH, wrong));
-        EXPECT_EQ(bad.Wait(kWaitMs), 2) << wrong[0];
+        EXPECT_EQ(ExitCode(bad), 2) << wrong[0];
     }
 
     ChildProcess help;
@@ -217,7 +225,7 @@ TEST_F(RpcServiceTest, CommandLineErrors) {
     std::string line;
     ASSERT_TRUE(help.ReadLine(line, kWaitMs));
     EXPECT_EQ(line, "Usage: rpc_service [options]");
-    EXPECT_EQ(help.Wait(kWaitMs), 0);
+    EXPECT_EQ(ExitCode(help), 0);
 }
 
 }  // namespace
