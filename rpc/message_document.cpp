@@ -36,8 +36,9 @@ bool FitsParseStack(const char* text) {
             continue;
         case '"':
             if (++pending > kStackValues) return false;
-            for (++p; *p != '\0' && *p != '"'; ++p) {
-                if (*p == '\\' && p[1] != '\0') ++p;
+            for (++p;; p += 2) {  // steps over an escape's backslash and the byte after it
+                p += std::strcspn(p, "\"\\");
+                if (*p != '\\' || p[1] == '\0') break;
             }
             if (*p == '\0') return true;
             continue;
