@@ -1,0 +1,39 @@
+#include "companion/companion.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+#include "companion/script_host.h"
+#include "companion/target_process.h"
+#include "rpc/presence_client.h"
+
+int RunCompanion(int processId, const char* applicationId, const char* scriptPathFormat) {
+    // A process id that is not positive names no process that can be opened.
+    if (processId <= 0) return 0;
+    std::unique_ptr<TargetProcess> target = OpenTarget(static_cast<std::uint32_t>(processId));
+    if (!target) return 0;
+
+    char scriptPath[kScriptPathSize];
+    std::snprintf(scriptPath, sizeof scriptPath, scriptPathFormat, applicationId);
+
+    // The script's top-level code runs here, before the RPC client exists.
+    std::unique_ptr<ScriptHost> host = CreateScriptHost(scriptPath, target.get());
+    if (!host) return 0;
+
+    const EventHandlers noHandlers = {};
+    rpc_initialize(applicationId, &noHandlers, 0, nullptr);
+
+    auto publish = [](const RichPresence& presence) { rpc_update_presence(&presence); };
+    for (;;) {
+        if (!PollPresence(*host, publish)) rpc_clear_presence();
+        // A wait that fails ends the loop as if the game had ended: polling
+        // without a pause is never an option.
+        if (WaitForTarget(*target, kPollIntervalMs) != TargetWait::TimedOut) break;
+    }
+
+    rpc_shutdown();
+    host.reset();    // the script functions hold a pointer to the target,
+    target.reset();  // so the target goes last
+    return 0;
+}
