@@ -31,6 +31,11 @@ struct TargetProcess {
 
 std::unique_ptr<TargetProcess> OpenTarget(std::uint32_t pid);
 
+// How a wait on the target ended. A failed wait is told apart so that a
+// caller never mistakes it for a time-out and polls without a pause.
+enum class TargetWait { Ended, TimedOut, Failed };
+TargetWait WaitForTarget(TargetProcess& target, std::uint32_t timeoutMs);
+
 // True only when the process has ended within the time-out.
 bool WaitForExit(TargetProcess& target, std::uint32_t timeoutMs);
 

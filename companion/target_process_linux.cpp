@@ -229,7 +229,7 @@ std::unique_ptr<TargetProcess> OpenTarget(std::uint32_t pid) {
     return target;
 }
 
-bool WaitForExit(TargetProcess& target, std::uint32_t timeoutMs) {
+TargetWait WaitForTarget(TargetProcess& target, std::uint32_t timeoutMs) {
     const bool forever = timeoutMs == 0xFFFFFFFF;  // the INFINITE of the Windows build
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -239,9 +239,9 @@ bool WaitForExit(TargetProcess& target, std::uint32_t timeoutMs) {
         clock_gettime(CLOCK_MONOTONIC, &now);
         const long long left = std::max(0LL, deadline - (now.tv_sec * 1000LL + now.tv_nsec / 1000000));
         const int ready = poll(&wait, 1, forever ? -1 : static_cast<int>(std::min<long long>(left, INT_MAX)));
-        if (ready > 0) return (wait.revents & (POLLIN | POLLHUP)) != 0;
-        if (ready < 0 && errno != EINTR) return false;
-        if (ready == 0 && left <= INT_MAX) return false;  // the time-out has passed
+        if (ready > 0) return (wait.revents & (POLLIN | POLLHUP)) != 0 ? TargetWait::Ended : TargetWait::Failed;
+        if (ready < 0 && errno != EINTR) return TargetWait::Failed;
+        if (ready == 0 && left <= INT_MAX) return TargetWait::TimedOut;
     }
 }
 

@@ -89,8 +89,12 @@ std::unique_ptr<TargetProcess> OpenTarget(std::uint32_t pid) {
     return target;
 }
 
-bool WaitForExit(TargetProcess& target, std::uint32_t timeoutMs) {
-    return WaitForSingleObject(ProcessHandle(target), timeoutMs) == WAIT_OBJECT_0;
+TargetWait WaitForTarget(TargetProcess& target, std::uint32_t timeoutMs) {
+    switch (WaitForSingleObject(ProcessHandle(target), timeoutMs)) {
+        case WAIT_OBJECT_0: return TargetWait::Ended;
+        case WAIT_TIMEOUT: return TargetWait::TimedOut;
+        default: return TargetWait::Failed;
+    }
 }
 
 bool ReadTargetMemory(TargetProcess& target, std::uint64_t address, void* buffer, std::uint64_t size) {

@@ -24,6 +24,9 @@ public:
     // The same, but false also when no whole line has come within `timeoutMs`.
     bool ReadLine(std::string& line, std::uint32_t timeoutMs);
 
+    // Writes `line` and a line end to the child's input.
+    bool WriteLine(const std::string& line);
+
     void CloseInput();
 
     // True with the exit code when the child ended within the time-out.
@@ -53,3 +56,6 @@ private:
 // The path of the program `name` in the directory of the running program,
 // with the platform's executable suffix.
 std::string ProgramBesideThisOne(const std::string& name);
+
+// `relative` appended to the directory of the running program.
+std::string PathBesideThisProgram(const std::string& relative);

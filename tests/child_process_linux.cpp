@@ -75,6 +75,19 @@ bool ChildProcess::OutputWaiting(std::uint32_t timeoutMs) {
     return ready != 0;
 }
 
+bool ChildProcess::WriteLine(const std::string& line) {
+    if (input_ == kNone) return false;
+    const std::string text = line + "\n";
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t put = write(static_cast<int>(input_), text.data() + written, text.size() - written);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        written += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
 void ChildProcess::CloseInput() {
     CloseIfOpen(input_, kNone);
 }
@@ -108,10 +121,14 @@ void ChildProcess::CloseHandles() {
     CloseIfOpen(output_, kNone);
 }
 
-std::string ProgramBesideThisOne(const std::string& name) {
+std::string PathBesideThisProgram(const std::string& relative) {
     char path[PATH_MAX];
     const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0) return name;
+    if (length <= 0) return relative;
     std::string self(path, static_cast<std::size_t>(length));
-    return self.substr(0, self.rfind('/') + 1) + name;
+    return self.substr(0, self.rfind('/') + 1) + relative;
+}
+
+std::string ProgramBesideThisOne(const std::string& name) {
+    return PathBesideThisProgram(name);
 }

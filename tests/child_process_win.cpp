@@ -119,6 +119,14 @@ bool ChildProcess::OutputWaiting(std::uint32_t timeoutMs) {
     }
 }
 
+bool ChildProcess::WriteLine(const std::string& line) {
+    if (input_ == kNone) return false;
+    const std::string text = line + "\n";
+    DWORD put = 0;
+    return WriteFile(AsHandle(input_), text.data(), static_cast<DWORD>(text.size()), &put, nullptr) &&
+           put == text.size();
+}
+
 void ChildProcess::CloseInput() {
     CloseIfOpen(input_, kNone);
 }
@@ -145,10 +153,14 @@ void ChildProcess::CloseHandles() {
     CloseIfOpen(process_, kNone);
 }
 
-std::string ProgramBesideThisOne(const std::string& name) {
+std::string PathBesideThisProgram(const std::string& relative) {
     wchar_t path[MAX_PATH];
     const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return name + ".exe";
+    if (length == 0 || length >= MAX_PATH) return relative;
     std::wstring self(path, length);
-    return Narrow(self.substr(0, self.find_last_of(L"\\/") + 1)) + name + ".exe";
+    return Narrow(self.substr(0, self.find_last_of(L"\\/") + 1)) + relative;
+}
+
+std::string ProgramBesideThisOne(const std::string& name) {
+    return PathBesideThisProgram(name + ".exe");
 }
