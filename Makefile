@@ -54,6 +54,9 @@ addon: $(ADDON)
 test-addon: $(ADDON) build-linux
 	@cd addon && CORVANE_DIST_DIR="$(CURDIR)/build/linux/dist" npm test --silent
 
+demo: setup build-linux
+	@tools/demo
+
 bench: setup
 	@test -f build/linux-bench/build.ninja || cmake --preset linux-bench >/dev/null
 	@cmake --build --preset linux-bench -- -j2
