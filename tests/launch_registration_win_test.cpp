@@ -1,0 +1,160 @@
+// The launch protocol as keys below the user's Software\Classes, read back
+// from the registry of the test's Wine prefix; the messages on the standard
+// error stream.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "rpc/launch_registration.h"
+
+namespace {
+
+const wchar_t kProtocolKey[] = L"Software\\Classes\\corvane-1234";
+const wchar_t kSteamKey[] = L"Software\\Valve\\Steam";
+
+struct Value {
+    LSTATUS status = ERROR_FILE_NOT_FOUND;
+    DWORD type = REG_NONE;
+    std::wstring text;
+};
+
+Value read_value(const wchar_t* keyPath, const wchar_t* name) {
+    Value value;
+    wchar_t buffer[2048] = {};
+    DWORD bytes = sizeof buffer - sizeof(wchar_t);
+    value.status = RegGetValueW(HKEY_CURRENT_USER, keyPath, name, RRF_RT_ANY | RRF_NOEXPAND, &value.type, buffer, &bytes);
+    value.text = buffer;
+    return value;
+}
+
+bool key_exists(const wchar_t* keyPath) {
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+void set_steam_exe(DWORD type, const void* data, DWORD bytes) {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kSteamKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(key, L"SteamExe", 0, type, static_cast<const BYTE*>(data), bytes), ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+std::wstring executable_path() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return path;
+}
+
+// Every test starts without the protocol key and without a Steam key.
+class LaunchRegistration : public testing::Test {
+protected:
+    void SetUp() override {
+        RegDeleteTreeW(HKEY_CURRENT_USER, kProtocolKey);
+        RegDeleteTreeW(HKEY_CURRENT_USER, kSteamKey);
+    }
+    void TearDown() override { SetUp(); }
+
+    template <typename Registration>
+    std::string messages_of(Registration registration) {
+        testing::internal::CaptureStderr();
+        registration();
+        std::fflush(stderr);
+        return testing::internal::GetCapturedStderr();
+    }
+
+    void expect_command(const std::wstring& command) {
+        Value value = read_value(L"Software\\Classes\\corvane-1234\\shell\\open\\command", nullptr);
+        EXPECT_EQ(value.status, ERROR_SUCCESS);
+        EXPECT_EQ(value.type, static_cast<DWORD>(REG_SZ));
+        EXPECT_EQ(value.text, command);
+    }
+};
+
+TEST_F(LaunchRegistration, WithoutCommandRegistersTheBareExecutablePath) {
+    EXPECT_EQ(messages_of([] { RegisterLaunchProtocol("1234", nullptr); }), "");
+
+    Value description = read_value(kProtocolKey, nullptr);
+    EXPECT_EQ(description.status, ERROR_SUCCESS);
+    EXPECT_EQ(description.type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(description.text, L"URL:Run game 1234 protocol");
+    Value urlProtocol = read_value(kProtocolKey, L"URL Protocol");
+    EXPECT_EQ(urlProtocol.status, ERROR_SUCCESS);
+    EXPECT_EQ(urlProtocol.type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(urlProtocol.text, L"");
+    Value icon = read_value(L"Software\\Classes\\corvane-1234\\DefaultIcon", nullptr);
+    EXPECT_EQ(icon.status, ERROR_SUCCESS);
+    EXPECT_EQ(icon.text, executable_path());
+    expect_command(executable_path());
+}
+
+TEST_F(LaunchRegistration, EmptyCommandIsTheExecutableAndASecondCallReplacesTheValues) {
+    RegisterLaunchProtocol("1234", "C:\\Games\\first.exe");
+    expect_command(L"C:\\Games\\first.exe");
+    RegisterLaunchProtocol("1234", "");
+    expect_command(executable_path());
+    RegisterLaunchProtocol("1234", "\"C:\\Games\\J\xC3\xA9u\\game.exe\" --url \"%1\"");
+    expect_command(L"\"C:\\Games\\J\u00e9u\\game.exe\" --url \"%1\"");
+}
+
+TEST_F(LaunchRegistration, SteamLaunchQuotesTheSteamPathWithBackslashes) {
+    const wchar_t steamExe[] = L"C:/Program Files (x86)/Steam/steam.exe";
+    set_steam_exe(REG_SZ, steamExe, sizeof steamExe);
+    EXPECT_EQ(messages_of([] { RegisterSteamLaunch("1234", "570"); }), "");
+    expect_command(L"\"C:\\Program Files (x86)\\Steam\\steam.exe\" steam://rungameid/570");
+    EXPECT_EQ(read_value(L"Software\\Classes\\corvane-1234\\DefaultIcon", nullptr).text, executable_path());
+}
+
+TEST_F(LaunchRegistration, SteamLaunchWithoutUsableSteamKeyRegistersNothing) {
+    EXPECT_EQ(messages_of([] { RegisterSteamLaunch("1234", "570"); }), "Error opening Steam key\n");
+    EXPECT_FALSE(key_exists(kProtocolKey));
+
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kSteamKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_EQ(messages_of([] { RegisterSteamLaunch("1234", "570"); }), "Error reading SteamExe key\n");
+
+    // A value that fills all 520 bytes without a terminator, an empty one,
+    // and one that is not text are all unusable.
+    std::wstring unterminated(260, L'a');
+    set_steam_exe(REG_BINARY, unterminated.data(), 520);
+    EXPECT_EQ(messages_of([] { RegisterSteamLaunch("1234", "570"); }), "Error reading SteamExe key\n");
+    set_steam_exe(REG_SZ, L"", sizeof(wchar_t));
+    EXPECT_EQ(messages_of([] { RegisterSteamLaunch("1234", "570"); }), "Error reading SteamExe key\n");
+    DWORD number = 42;
+    set_steam_exe(REG_DWORD, &number, sizeof number);
+    EXPECT_EQ(messages_of([] { RegisterSteamLaunch("1234", "570"); }), "Error reading SteamExe key\n");
+    std::wstring tooLong(300, L'b');
+    set_steam_exe(REG_SZ, tooLong.c_str(), static_cast<DWORD>((tooLong.size() + 1) * sizeof(wchar_t)));
+    EXPECT_EQ(messages_of([] { RegisterSteamLaunch("1234", "570"); }), "Error reading SteamExe key\n");
+    EXPECT_FALSE(key_exists(kProtocolKey));
+}
+
+TEST_F(LaunchRegistration, RefusesInputThatDoesNotFitItsBuffer) {
+    const std::string longId(32, '1');
+    const std::string longestId(31, '1');
+    const std::string longCommand(1024, 'x');
+    const wchar_t steamExe[] = L"C:\\Steam\\steam.exe";
+    set_steam_exe(REG_SZ, steamExe, sizeof steamExe);
+
+    EXPECT_EQ(messages_of([&] { RegisterLaunchProtocol(longId.c_str(), nullptr); }), "Invalid application id\n");
+    EXPECT_EQ(messages_of([] { RegisterLaunchProtocol(nullptr, nullptr); }), "Invalid application id\n");
+    EXPECT_EQ(messages_of([&] { RegisterLaunchProtocol("1234", longCommand.c_str()); }), "Invalid command\n");
+    EXPECT_EQ(messages_of([&] { RegisterSteamLaunch("1234", longId.c_str()); }), "Invalid Steam id\n");
+    EXPECT_EQ(messages_of([&] { RegisterSteamLaunch(longId.c_str(), "570"); }), "Invalid application id\n");
+    EXPECT_FALSE(key_exists(kProtocolKey));
+
+    // What just fits is used whole.
+    std::string longestCommand(1023, 'y');
+    EXPECT_EQ(messages_of([&] { RegisterLaunchProtocol("1234", longestCommand.c_str()); }), "");
+    expect_command(std::wstring(1023, L'y'));
+    EXPECT_EQ(messages_of([&] { RegisterSteamLaunch("1234", longestId.c_str()); }), "");
+    expect_command(L"\"C:\\Steam\\steam.exe\" steam://rungameid/" + std::wstring(31, L'1'));
+}
+
+}  // namespace
