@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "companion/presence_poll.h"
 #include "companion/script_host.h"
 #include "companion/target_process.h"
 #include "rpc/presence_client.h"

@@ -26,6 +26,7 @@ std::string CompanionProgram() { return ProgramBesideThisOne("../dist/8a57342e5e
 // The reference service, read line by line.
 class Service {
 public:
+    ~Service() { process_.Kill(); }
     void Start() {
         ASSERT_TRUE(process_.Start(ProgramBesideThisOne("../tools/rpc_service/rpc_service"), {}));
         std::string line;
@@ -122,7 +123,7 @@ TEST_F(CompanionEndToEnd, PublishesAfterReadyFollowsTheGameAndEndsWithIt) {
     ASSERT_TRUE(game_.WriteLine("exit"));
     EXPECT_EQ(CompanionExitCode(5000), 0);
     for (const std::string& line : service_.StopAndCollect()) {
-        EXPECT_FALSE(Has(line, "SET_ACTIVITY")) << line;
+        EXPECT_FALSE(line.rfind("frame ", 0) == 0 && Has(line, "SET_ACTIVITY")) << line;
     }
 }
 
