@@ -29,7 +29,8 @@ struct IoWorker {
     // stop to be stopped and joined at exit, before any of the static state
     // that it uses is destroyed.
     void Start();
-    // Must not be called on the I/O thread itself.
+    // Joins the thread; on the I/O thread itself (exit called there), which
+    // cannot join itself, it lets the thread go instead.
     void Stop();
     // Notifies without taking wakeMutex; a wake during a turn is not remembered.
     void Wake() { wakeCondition.notify_all(); }
