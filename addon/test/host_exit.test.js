@@ -1,50 +1,75 @@
 'use strict';
-// Companions are tied to the host process: however the host ends, they end
-// with it.
+// Companions are tied to the host process: however the host ends, the real
+// companions it started end with it, while their game runs on.
 
-const { test } = require('node:test');
+const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const { spawn } = require('node:child_process');
 const fs = require('node:fs');
-const { copyAddon, makeStandInLayout, startRecord, hasEnded, waitFor } = require('./layout');
+const { distDir, copyAddon, hasEnded, waitFor } = require('./layout');
+const { DEMO_APP_ID, makeRuntimeDir, startService, startDemoGame } = require('./programs');
 
-// A host that loads the addon, starts two companions, reports their pids and
-// exits when told to.
+// A host that loads the addon and starts one companion per runtime directory
+// for the game, each publishing to the service of that directory (a service
+// serves one client at a time). It reports their pids and exits when told to.
 const HOST = `
-const addon = require(process.argv[1]);
-const pids = [addon.spawnTallowin(process.pid, '123456'), addon.spawnTallowin(process.pid, '654321')];
+const [addonFile, gamePid, appId, ...runtimeDirs] = process.argv.slice(1);
+const addon = require(addonFile);
+const pids = runtimeDirs.map((runtimeDir) => {
+  process.env.XDG_RUNTIME_DIR = runtimeDir;
+  return addon.spawnTallowin(Number(gamePid), appId);
+});
 process.send(pids);
 process.on('message', () => process.exit(0));
 `;
 
 const endings = {
-  'exits': (host) => host.send('exit'),
-  'is terminated': (host) => host.kill('SIGTERM'),
   'is killed': (host) => host.kill('SIGKILL'),
+  'is terminated': (host) => host.kill('SIGTERM'),
+  'exits': (host) => host.send('exit'),
 };
 
-for (const [ending, end] of Object.entries(endings)) {
-  test(`every companion ends when the host ${ending}`, async (t) => {
-    const layout = makeStandInLayout();
-    t.after(() => fs.rmSync(layout.moduleDir, { recursive: true, force: true }));
-    const addonFile = copyAddon(layout.moduleDir);
+let addonFile;
+let game;
+const runtimeDirs = [makeRuntimeDir(), makeRuntimeDir()];
+const services = [];
 
-    const host = spawn(process.execPath, ['-e', HOST, addonFile], { stdio: ['ignore', 'inherit', 'inherit', 'ipc'] });
+before(async () => {
+  addonFile = copyAddon(distDir);
+  for (const runtimeDir of runtimeDirs) services.push(await startService(runtimeDir));
+  game = await startDemoGame();
+});
+
+after(() => {
+  game?.kill();
+  for (const service of services) service.stop();
+  for (const runtimeDir of runtimeDirs) fs.rmSync(runtimeDir, { recursive: true, force: true });
+});
+
+for (const [ending, end] of Object.entries(endings)) {
+  test(`every companion ends when the host ${ending}`, { timeout: 60000 }, async (t) => {
+    const host = spawn(process.execPath, ['-e', HOST, addonFile, String(game.pid), DEMO_APP_ID, ...runtimeDirs],
+      { stdio: ['ignore', 'inherit', 'inherit', 'ipc'] });
     const hostEnded = new Promise((resolve) => host.on('exit', resolve));
     const pids = await new Promise((resolve, reject) => {
       host.once('message', resolve);
       host.once('exit', () => reject(new Error('the host ended before it reported')));
     });
-    t.after(() => pids.forEach((pid) => { try { process.kill(pid, 'SIGKILL'); } catch { /* ended */ } }));
+    t.after(() => {
+      host.kill('SIGKILL');
+      pids.forEach((pid) => { try { process.kill(pid, 'SIGKILL'); } catch { /* ended */ } });
+    });
     assert.equal(pids.length, 2);
-    for (const pid of pids) {
-      assert.ok(pid, 'the host started a companion');
-      await startRecord(layout.companionDir, pid);
-      assert.ok(!hasEnded(pid));
+    assert.ok(pids.every(Boolean), `the host started both companions: ${pids}`);
+    assert.notEqual(pids[0], pids[1]);
+    // Each runs and publishes, the duplicate for the same game as well.
+    for (const [i, pid] of pids.entries()) {
+      assert.equal((await services[i].presenceOf(pid)).args.activity.details, 'Exploring Harbor');
     }
 
     end(host);
     await hostEnded;
     await waitFor(() => pids.every(hasEnded), 'the companions to end with their host');
+    assert.ok(!hasEnded(game.pid), 'the game still runs, so the companions ended with the host alone');
   });
 }

@@ -12,10 +12,15 @@ const builtAddon = path.resolve(__dirname, '..', 'build', 'Release', ADDON_FILE)
 const distDir = process.env.CORVANE_DIST_DIR || path.resolve(__dirname, '..', '..', 'build', 'linux', 'dist');
 
 // Places the built addon in `moduleDir`, so that its companion directory is
-// the one beside it, and gives the path of the copy.
+// the one beside it, and gives the path of the copy. The test files run at
+// the same time and share the build's directory: the copy replaces the file
+// by renaming, never by overwriting, because another test process may have
+// the old file mapped.
 function copyAddon(moduleDir) {
   const target = path.join(moduleDir, ADDON_FILE);
-  fs.copyFileSync(builtAddon, target);
+  const partial = `${target}.${process.pid}.partial`;
+  fs.copyFileSync(builtAddon, partial);
+  fs.renameSync(partial, target);
   return target;
 }
 
