@@ -1,8 +1,12 @@
 // The addon's launch operations on Windows (under Wine): the kill-on-close
 // job, the suspended start into the job, the bitness rule, the command line,
 // the script test, every failure path that can be produced for real, and the
-// delay-load hook. A small stand-in program takes the companion's place in a
-// temporary companion directory.
+// delay-load hook. The real companion, from the companion directory that this
+// build assembles, is started for the demo game and publishes to the
+// reference service. A small stand-in program takes the companion's place
+// where only it can tell what was done: it records its command line, its
+// working directory and whether it ran its first instruction inside the job,
+// in a temporary companion directory that a test may strip of files.
 
 #include <windows.h>
 
@@ -21,8 +25,10 @@
 
 #include <gtest/gtest.h>
 
+#include "child_process.h"
 #include "launch.h"
 #include "launch_win.h"
+#include "support/service_log.h"
 
 namespace fs = std::filesystem;
 using namespace corvane;
@@ -46,6 +52,18 @@ bool eventually(Condition condition) {
     return true;
 }
 
+// The full path of the program that `process` runs.
+std::wstring imageOf(HANDLE process) {
+    wchar_t image[4096];
+    DWORD size = 4096;
+    return QueryFullProcessImageNameW(process, 0, image, &size) ? std::wstring(image, size) : std::wstring();
+}
+
+bool samePath(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
 // What the stand-in wrote about its start.
 struct StartRecord {
     std::wstring commandLine;
@@ -64,12 +82,9 @@ std::vector<DWORD> processesRunningFrom(const fs::path& directory) {
     for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
         HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
         if (process == nullptr) continue;
-        wchar_t image[4096];
-        DWORD size = 4096;
+        std::wstring image = imageOf(process);
         DWORD exitCode = 0;
-        if (QueryFullProcessImageNameW(process, 0, image, &size) && size >= prefix.size() &&
-            CompareStringOrdinal(image, static_cast<int>(prefix.size()), prefix.c_str(),
-                                 static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL &&
+        if (image.size() >= prefix.size() && samePath(image.substr(0, prefix.size()), prefix) &&
             GetExitCodeProcess(process, &exitCode) && exitCode == STILL_ACTIVE) {
             found.push_back(entry.th32ProcessID);
         }
@@ -83,11 +98,10 @@ bool noneRunningFrom(const fs::path& directory) {
     return eventually([&] { return processesRunningFrom(directory).empty(); });
 }
 
-// A module directory in the temporary folder, named with a space and
-// characters outside ASCII (one of them outside the BMP), holding the
-// companion directory with the stand-in as both builds and an empty scripts
-// directory. Every test gets its own job, closed at the end so that nothing
-// it started survives it.
+// The stand-in as both builds in a module directory in the temporary folder,
+// named with a space and characters outside ASCII (one of them outside the
+// BMP), whose companion directory has an empty scripts directory. Every test
+// gets its own job, closed at the end so that nothing it started survives it.
 class LaunchTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -155,27 +169,6 @@ protected:
     fs::path companionDir_;
     ChildJob job_;
 };
-
-TEST_F(LaunchTest, JobKillsEveryCompanionWhenItsLastHandleCloses) {
-    // Nothing prevents two companions for the same game.
-    std::vector<HANDLE> companions;
-    for (int i = 0; i < 2; ++i) {
-        std::optional<std::uint32_t> pid = launch(GetCurrentProcessId(), "123456");
-        ASSERT_TRUE(pid);
-        ASSERT_TRUE(waitForStart(*pid));
-        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, *pid);
-        ASSERT_NE(process, nullptr);
-        companions.push_back(process);
-    }
-    for (HANDLE process : companions) EXPECT_EQ(WaitForSingleObject(process, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-
-    CloseHandle(handleOf(job_));
-    job_ = ChildJob{};
-    for (HANDLE process : companions) {
-        EXPECT_EQ(WaitForSingleObject(process, 15000), WAIT_OBJECT_0);
-        CloseHandle(process);
-    }
-}
 
 TEST_F(LaunchTest, StartsTheMatchingBuildInsideTheJobWithItsCommandLine) {
     struct Case {
@@ -249,6 +242,86 @@ TEST_F(LaunchTest, ScriptExistsForPresentScriptsOnly) {
     }
     create(L".lua");
     EXPECT_TRUE(scriptExists(moduleDirUtf8(), ""));
+}
+
+// The companion directory that this build assembles beside the test
+// programs, with the real companion and the demo game's script; the demo game
+// running, the reference service listening, and a job of its own.
+class RealCompanionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        moduleDir_ = fs::path(wideFromUtf8(moduleDirectory())).parent_path() / L"dist";
+        companionDir_ = moduleDir_ / L"8a57342e5e";
+        ASSERT_TRUE(fs::exists(companionDir_ / L"scripts" / (wideFromUtf8(kDemoApplicationId) + L".lua")))
+            << "the build assembles " << companionDir_;
+        ASSERT_TRUE(service_.Start({}));
+        ASSERT_TRUE(game_.Start(ProgramBesideThisOne("../tools/demo_game/demo_game"),
+                                {"--step-ms", "0", "--seconds", "60"}));
+        std::string firstState;
+        ASSERT_TRUE(game_.ReadLine(firstState));
+        job_ = createChildJob();
+        ASSERT_TRUE(job_);
+    }
+
+    void TearDown() override {
+        if (job_) CloseHandle(handleOf(job_));
+        game_.Kill();
+    }
+
+    bool gameRunning() {
+        int exitCode = 0;
+        return !game_.Wait(0, exitCode);
+    }
+
+    static constexpr const char* kDemoApplicationId = "300000000000000001";
+    fs::path moduleDir_;
+    fs::path companionDir_;
+    ServiceLog service_;
+    ChildProcess game_;
+    ChildJob job_;
+};
+
+TEST_F(RealCompanionTest, RunsInTheJobPublishesAndEndsWhenTheJobsLastHandleCloses) {
+    // The game is a real process of this program's bitness.
+    const std::wstring build = (companionDir_ / (L"CorvaneTallowin_" + wideFromUtf8(kOwnBuild) + L".exe")).wstring();
+    std::vector<HANDLE> companions;
+    auto launchInJob = [&]() -> std::uint32_t {
+        std::optional<std::uint32_t> pid =
+            launchCompanion(job_, utf8FromWide(moduleDir_.wstring()), game_.Pid(), kDemoApplicationId);
+        if (!pid) return 0;
+        HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, *pid);
+        if (process == nullptr) return 0;
+        companions.push_back(process);
+        EXPECT_TRUE(samePath(imageOf(process), build)) << imageOf(process);
+        BOOL inJob = FALSE;
+        EXPECT_TRUE(IsProcessInJob(process, handleOf(job_), &inJob)) << GetLastError();
+        EXPECT_TRUE(inJob);
+        return *pid;
+    };
+
+    // Resumed, it runs: the service hears the game's presence from it, under
+    // the returned pid.
+    const std::uint32_t first = launchInJob();
+    ASSERT_NE(first, 0u);
+    const std::string presence = service_.WaitFor([&](const std::string& line) {
+        return line.rfind("frame 1 ", 0) == 0 && line.find("\"SET_ACTIVITY\"") != std::string::npos &&
+               line.find("\"pid\":" + std::to_string(first) + ",") != std::string::npos;
+    });
+    ASSERT_NE(presence, "") << "no presence from companion " << first;
+    EXPECT_NE(presence.find("\"details\":\"Exploring Harbor\""), std::string::npos) << presence;
+
+    // Nothing prevents a second companion for the same game. The service
+    // serves one client at a time, so this one waits for the pipe.
+    ASSERT_NE(launchInJob(), 0u);
+    for (HANDLE process : companions) EXPECT_EQ(WaitForSingleObject(process, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+
+    CloseHandle(handleOf(job_));
+    job_ = ChildJob{};
+    for (HANDLE process : companions) {
+        EXPECT_EQ(WaitForSingleObject(process, 15000), WAIT_OBJECT_0);
+        CloseHandle(process);
+    }
+    EXPECT_TRUE(gameRunning()) << "the companions ended with the job, not with their game";
 }
 
 TEST(LaunchCommandLine, EachArgumentReachesTheProgramWhole) {
