@@ -73,14 +73,14 @@ const ActivityCase kActivityCases[] = {
     {"some secrets", Presence([](RichPresence& p) { p.spectateSecret = "s", p.matchSecret = "m"; }),
      R"({"secrets":{"match":"m","spectate":"s"},"instance":false})"},
     {"every field, in order", Presence([](RichPresence& p) {
-         p.instance = 1, p.spectateSecret = "spec", p.joinSecret = "join", p.matchSecret = "match";
+         p.instance = 1, p.spectateSecret = "watch", p.joinSecret = "join", p.matchSecret = "match";
          p.partyCapacity = 5, p.partyCount = 1, p.partyId = "party";
          p.smallImageText = "st", p.smallImageKey = "sk", p.largeImageText = "lt", p.largeImageKey = "lk";
          p.endTime = 20, p.startTime = 10, p.details = "Ranked", p.state = "In a match";
      }),
      R"({"state":"In a match","details":"Ranked","timestamps":{"start":10,"end":20},)"
      R"("assets":{"large_image":"lk","large_text":"lt","small_image":"sk","small_text":"st"},)"
-     R"("party":{"id":"party","size":[1,5]},"secrets":{"match":"match","join":"join","spectate":"spec"},)"
+     R"("party":{"id":"party","size":[1,5]},"secrets":{"match":"match","join":"join","spectate":"watch"},)"
      R"("instance":true})"},
 };
 
