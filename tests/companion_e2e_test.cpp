@@ -4,18 +4,17 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "child_process.h"
+#include "support/service_log.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using namespace std::chrono_literals;
 
 const char* const kDemoApplicationId = "300000000000000001";
 const char* const kFailingApplicationId = "300000000000000002";
@@ -23,42 +22,15 @@ const char* const kFailingApplicationId = "300000000000000002";
 fs::path CompanionDirectory() { return fs::path(PathBesideThisProgram("../dist/8a57342e5e")); }
 std::string CompanionProgram() { return ProgramBesideThisOne("../dist/8a57342e5e/CorvaneTallowin_x64"); }
 
-// The reference service, read line by line.
-class Service {
-public:
-    ~Service() { process_.Kill(); }
-    void Start() {
-        ASSERT_TRUE(process_.Start(ProgramBesideThisOne("../tools/rpc_service/rpc_service"), {}));
-        std::string line;
-        ASSERT_TRUE(process_.ReadLine(line));
-        ASSERT_EQ(line.rfind("listening ", 0), 0u) << line;
-    }
-    // The next line that starts with `prefix`, or "" when none comes within
-    // the time-out or the output ends.
-    std::string Next(const std::string& prefix, std::chrono::milliseconds timeout = 20s) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        std::string line;
-        for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0 || !process_.ReadLine(line, static_cast<std::uint32_t>(left.count()))) return "";
-            if (line.rfind(prefix, 0) == 0) return line;
-        }
-    }
-    // The next presence request; polls come every 15 seconds.
-    std::string NextPresence() { return Next("frame 1 {\"nonce\":"); }
-    // Everything the service still prints until it is stopped.
-    std::vector<std::string> StopAndCollect() {
-        process_.Kill();
-        std::vector<std::string> rest;
-        std::string line;
-        while (process_.ReadLine(line)) rest.push_back(line);
-        return rest;
-    }
-    ChildProcess& Process() { return process_; }
+bool StartsWith(const std::string& line, const std::string& prefix) { return line.rfind(prefix, 0) == 0; }
 
-private:
-    ChildProcess process_;
-};
+// The service's next line that starts with `prefix`, or "" when none comes in time.
+std::string Next(ServiceLog& service, const std::string& prefix) {
+    return service.WaitFor([&](const std::string& line) { return StartsWith(line, prefix); });
+}
+
+// The next presence request; polls come every 15 seconds.
+std::string NextPresence(ServiceLog& service) { return Next(service, "frame 1 {\"nonce\":"); }
 
 class CompanionEndToEnd : public ::testing::Test {
 protected:
@@ -92,7 +64,7 @@ protected:
     }
 
     fs::path original_;
-    Service service_;
+    ServiceLog service_;
     ChildProcess game_;
     ChildProcess companion_;
 };
@@ -100,14 +72,14 @@ protected:
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 TEST_F(CompanionEndToEnd, PublishesAfterReadyFollowsTheGameAndEndsWithIt) {
-    service_.Start();
+    ASSERT_TRUE(service_.Start({}));
     StartGame();
     StartCompanion({std::to_string(game_.Pid()), kDemoApplicationId});
 
-    const std::string handshake = service_.Next("frame 0 ");
+    const std::string handshake = Next(service_, "frame 0 ");
     EXPECT_TRUE(Has(handshake, std::string("\"client_id\":\"") + kDemoApplicationId + "\"")) << handshake;
-    EXPECT_NE(service_.Next("sent 1 "), "");  // READY
-    const std::string first = service_.NextPresence();
+    EXPECT_NE(Next(service_, "sent 1 "), "");  // READY
+    const std::string first = NextPresence(service_);
     EXPECT_TRUE(Has(first, "\"cmd\":\"SET_ACTIVITY\"")) << first;
     EXPECT_TRUE(Has(first, "\"pid\":" + std::to_string(companion_.Pid()))) << first;
     EXPECT_TRUE(Has(first, "\"details\":\"Exploring Harbor\"")) << first;
@@ -115,7 +87,7 @@ TEST_F(CompanionEndToEnd, PublishesAfterReadyFollowsTheGameAndEndsWithIt) {
 
     // The change is published by the next poll, one interval later.
     StepGame(2);
-    const std::string second = service_.NextPresence();
+    const std::string second = NextPresence(service_);
     EXPECT_TRUE(Has(second, "\"details\":\"Exploring Old Quarry\"")) << second;
     EXPECT_TRUE(Has(second, "\"small_text\":\"Score 2800\"")) << second;
 
@@ -123,18 +95,18 @@ TEST_F(CompanionEndToEnd, PublishesAfterReadyFollowsTheGameAndEndsWithIt) {
     ASSERT_TRUE(game_.WriteLine("exit"));
     EXPECT_EQ(CompanionExitCode(5000), 0);
     for (const std::string& line : service_.StopAndCollect()) {
-        EXPECT_FALSE(line.rfind("frame ", 0) == 0 && Has(line, "SET_ACTIVITY")) << line;
+        EXPECT_FALSE(StartsWith(line, "frame ") && Has(line, "SET_ACTIVITY")) << line;
     }
 }
 
 TEST_F(CompanionEndToEnd, AFailingScriptClearsThePresence) {
     std::ofstream(CompanionDirectory() / "scripts" / (std::string(kFailingApplicationId) + ".lua"))
         << "function get_presence() error('no game state') end\n";
-    service_.Start();
+    ASSERT_TRUE(service_.Start({}));
     StartGame();
     StartCompanion({std::to_string(game_.Pid()), kFailingApplicationId});
 
-    const std::string cleared = service_.NextPresence();
+    const std::string cleared = NextPresence(service_);
     EXPECT_TRUE(Has(cleared, "\"args\":{\"pid\":" + std::to_string(companion_.Pid()) + "}}")) << cleared;
     ASSERT_TRUE(game_.WriteLine("exit"));
     EXPECT_EQ(CompanionExitCode(5000), 0);
@@ -142,17 +114,17 @@ TEST_F(CompanionEndToEnd, AFailingScriptClearsThePresence) {
 }
 
 TEST_F(CompanionEndToEnd, ARestartedServiceReceivesTheLatestPresenceAgain) {
-    service_.Start();
+    ASSERT_TRUE(service_.Start({}));
     StartGame();
     StartCompanion({std::to_string(game_.Pid()), kDemoApplicationId});
-    const std::string first = service_.NextPresence();
+    const std::string first = NextPresence(service_);
     ASSERT_TRUE(Has(first, "Exploring Harbor")) << first;
     service_.StopAndCollect();
 
-    Service restarted;
-    restarted.Start();
-    EXPECT_NE(restarted.Next("frame 0 "), "");
-    const std::string again = restarted.NextPresence();
+    ServiceLog restarted;
+    ASSERT_TRUE(restarted.Start({}));
+    EXPECT_NE(Next(restarted, "frame 0 "), "");
+    const std::string again = NextPresence(restarted);
     EXPECT_TRUE(Has(again, "\"details\":\"Exploring Harbor\"")) << again;
     ASSERT_TRUE(game_.WriteLine("exit"));
     EXPECT_EQ(CompanionExitCode(5000), 0);
@@ -160,7 +132,7 @@ TEST_F(CompanionEndToEnd, ARestartedServiceReceivesTheLatestPresenceAgain) {
 }
 
 TEST_F(CompanionEndToEnd, BadCommandLinesEndAtOnceWithZeroAndConnectNothing) {
-    service_.Start();
+    ASSERT_TRUE(service_.Start({}));
     StartGame();
     const std::string game = std::to_string(game_.Pid());
     const std::vector<std::vector<std::string>> commandLines = {

@@ -22,6 +22,17 @@ std::string ServiceLog::WaitForText(const std::string& text, int timeoutMs) {
     return WaitFor([&](const std::string& line) { return line.find(text) != std::string::npos; }, timeoutMs);
 }
 
+std::vector<std::string> ServiceLog::StopAndCollect() {
+    process_.Kill();
+    std::vector<std::string> rest;
+    std::string line;
+    while (process_.ReadLine(line)) {
+        lines_.push_back(line);
+        rest.push_back(line);
+    }
+    return rest;
+}
+
 std::vector<std::string> ServiceLog::LinesWith(const std::string& text) const {
     std::vector<std::string> found;
     for (const std::string& line : lines_) {

@@ -1,6 +1,6 @@
 #pragma once
 // The reference service run as a child process for the client's end-to-end
-// tests, and the lines it prints: every frame it receives or sends, and its
+// and companion tests, and the lines it prints: every frame it receives or sends, and its
 // clients coming and going.
 
 #include <functional>
@@ -25,6 +25,9 @@ public:
     std::string WaitFor(const std::function<bool(const std::string&)>& wanted, int timeoutMs = kServiceWaitMs);
     // Waits for a line that holds `text`.
     std::string WaitForText(const std::string& text, int timeoutMs = kServiceWaitMs);
+
+    // Stops the service and returns the lines it printed that were not read yet.
+    std::vector<std::string> StopAndCollect();
 
     const std::vector<std::string>& Lines() const { return lines_; }
     // The lines read so far that hold `text`.
