@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "pattern_matcher.h"
-#include "target_child_client.h"
-#include "target_process.h"
+#include "target/pattern_matcher.h"
+#include "support/target_child_client.h"
+#include "target/target_process.h"
 
 namespace {
 

@@ -1,14 +1,16 @@
 # Platform facts every target shares: warnings, sanitizers, static Windows
-# linking, and the suffix that picks a backend file (foo_win.cpp, foo_linux.cpp).
+# linking, and the suffixes that pick a backend file:
+#   CORVANE_OS_SUFFIX      the operating system: foo_win.cpp or foo_linux.cpp
+#   CORVANE_FAMILY_SUFFIX  the OS family:        foo_win.cpp or foo_posix.cpp
 
 if(WIN32)
   set(CORVANE_OS_SUFFIX win)
-  set(CORVANE_POSIX_SUFFIX win)
+  set(CORVANE_FAMILY_SUFFIX win)
   add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE _WIN32_WINNT=0x0601)
   add_link_options(-static -static-libgcc -static-libstdc++)
 else()
   set(CORVANE_OS_SUFFIX linux)
-  set(CORVANE_POSIX_SUFFIX posix)
+  set(CORVANE_FAMILY_SUFFIX posix)
 endif()
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
@@ -26,3 +28,14 @@ if(CORVANE_SANITIZE)
 endif()
 
 find_package(Threads REQUIRED)
+
+# corvane_program_path(VAR TARGET): the path of a program of this build as
+# another program of this build started by CTest sees it. Under Wine the
+# build tree is reached through drive Z:.
+function(corvane_program_path var target)
+  if(WIN32 AND CMAKE_CROSSCOMPILING)
+    set(${var} "Z:$<TARGET_FILE:${target}>" PARENT_SCOPE)
+  else()
+    set(${var} "$<TARGET_FILE:${target}>" PARENT_SCOPE)
+  endif()
+endfunction()

@@ -21,7 +21,21 @@ function(corvane_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} gtest gtest_main Threads::Threads)
-  target_include_directories(${name} PRIVATE "${CMAKE_SOURCE_DIR}/tests")
+  target_include_directories(${name} PRIVATE "${CMAKE_SOURCE_DIR}/tests" "${CMAKE_SOURCE_DIR}")
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+endfunction()
+
+# corvane_add_pipe_test(NAME SOURCES src... [LIBS lib...]): a test program
+# that talks over the RPC pipe. On Linux it gets a socket directory of its
+# own; on Windows the pipe names are shared by every program in the Wine
+# prefix, so such programs hold the resource lock "rpc_pipe".
+function(corvane_add_pipe_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  corvane_add_test(${name} SOURCES ${ARG_SOURCES} LIBS ${ARG_LIBS} corvane_service_pipe)
+  if(WIN32)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK rpc_pipe)
+  else()
+    target_link_libraries(${name} PRIVATE private_runtime_dir)
+  endif()
 endfunction()

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "companion/presence_poll.h"
-#include "companion/script_host.h"
-#include "companion/target_process.h"
+#include "script/presence_poll.h"
+#include "script/script_host.h"
+#include "target/target_process.h"
 #include "rpc/presence_client.h"
 
 int RunCompanion(int processId, const char* applicationId, const char* scriptPathFormat) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
+#include "support/child_process.h"
 
 // Long enough for a reconnection after the longest early backoff gaps; a
 // wait ends as soon as what it waits for has come.

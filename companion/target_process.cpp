@@ -1,7 +1,0 @@
-// Target operations that are the same on every platform.
-
-#include "companion/target_process.h"
-
-bool WaitForExit(TargetProcess& target, std::uint32_t timeoutMs) {
-    return WaitForTarget(target, timeoutMs) == TargetWait::Ended;
-}

@@ -1,0 +1,134 @@
+#include "target/memory_scan.h"
+
+#include <algorithm>
+
+#include "target/pattern_matcher.h"
+
+namespace {
+
+// The one buffer of the program that scans read into, used as a ring: the
+// byte at offset n of the current region's scan lands at n mod its size.
+struct ScanBuffer {
+    alignas(64) std::uint8_t bytes[kScanBufferSize];
+};
+ScanBuffer scanBuffer;
+
+enum class RegionOutcome { NoMatch, Match, PartialCopy };
+
+std::uint64_t RegionEnd(const MemoryRegion& region) {
+    const std::uint64_t end = region.base + region.size;
+    return end < region.base ? UINT64_MAX : end;  // a region that reaches the top of the address space
+}
+
+// A reply that does not hold the address counts as a failed query, so the
+// region walk always moves forward.
+bool QueryHolding(AddressSpace& space, std::uint64_t address, MemoryRegion& region) {
+    return space.QueryRegion(address, region) && region.base <= address && address < RegionEnd(region);
+}
+
+// A window that starts at ring offset `start` and runs past the ring's end:
+// its first part lies in the buffer's last bytes, the rest in its first bytes.
+bool RingWindowMatches(const BytePattern& pattern, std::size_t start) {
+    for (std::size_t j = 0; j < pattern.bytes.size(); ++j) {
+        std::size_t at = start + j;
+        if (at >= kScanBufferSize) at -= kScanBufferSize;
+        if (pattern.mask[j] != 0 && scanBuffer.bytes[at] != pattern.bytes[j]) return false;
+    }
+    return true;
+}
+
+// Tests, in ascending order, the windows at scan offsets first .. read - m,
+// whose bytes [first, read) all sit in the ring. True with the offset of the
+// first that matches.
+bool FindInRing(const PatternMatcher& matcher, const BytePattern& pattern, std::uint64_t first,
+                std::uint64_t read, std::uint64_t& offset) {
+    const std::size_t begin = static_cast<std::size_t>(first % kScanBufferSize);
+    const std::size_t span = static_cast<std::size_t>(read - first);  // less than the ring's size
+    std::size_t k;
+    if (begin + span <= kScanBufferSize) {
+        k = matcher.FindFirst(scanBuffer.bytes + begin, span);
+        offset = first + k;
+        return k != kNoMatch;
+    }
+    // The bytes run past the ring's end, which scan offset `wrap` meets.
+    const std::uint64_t wrap = first + (kScanBufferSize - begin);
+    k = matcher.FindFirst(scanBuffer.bytes + begin, kScanBufferSize - begin);
+    if (k != kNoMatch) {
+        offset = first + k;
+        return true;
+    }
+    const std::uint64_t length = matcher.Length();
+    for (std::uint64_t w = std::max(first, wrap + 1 - length); w < wrap && w + length <= read; ++w) {
+        if (RingWindowMatches(pattern, static_cast<std::size_t>(w % kScanBufferSize))) {
+            offset = w;
+            return true;
+        }
+    }
+    k = matcher.FindFirst(scanBuffer.bytes, static_cast<std::size_t>(read - wrap));
+    offset = wrap + k;
+    return k != kNoMatch;
+}
+
+// Scans [start, limit) of one readable region chunk by chunk; after each
+// chunk it tests every window that now lies wholly in the bytes read.
+RegionOutcome ScanRegion(AddressSpace& space, const PatternMatcher& matcher, const BytePattern& pattern,
+                         std::uint64_t start, std::uint64_t limit, std::uint64_t& match) {
+    const std::uint64_t total = limit - start;
+    const std::uint64_t length = matcher.Length();
+    std::uint64_t read = 0;        // bytes of this region read so far
+    std::uint64_t nextWindow = 0;  // offset of the first window not yet tested
+    while (read < total) {
+        const std::uint64_t chunk = std::min(kScanChunkSize, total - read);
+        ReadResult result = space.Read(start + read, scanBuffer.bytes + read % kScanBufferSize, chunk);
+        if (result.status == ReadStatus::PartialCopy) return RegionOutcome::PartialCopy;
+        if (result.status != ReadStatus::Copied || result.bytesRead != chunk) return RegionOutcome::NoMatch;
+        read += chunk;
+        if (read < length) continue;
+        std::uint64_t offset;
+        if (FindInRing(matcher, pattern, nextWindow, read, offset)) {
+            match = start + offset;
+            return RegionOutcome::Match;
+        }
+        nextWindow = read - length + 1;
+    }
+    return RegionOutcome::NoMatch;
+}
+
+}  // namespace
+
+bool ReadExact(AddressSpace& space, std::uint64_t address, void* buffer, std::uint64_t size) {
+    MemoryRegion region;
+    if (!QueryHolding(space, address, region) || !region.readable) return false;
+    if (size > RegionEnd(region) - address) return false;
+    if (size == 0) return true;
+    const ReadResult result = space.Read(address, buffer, size);
+    return result.status == ReadStatus::Copied && result.bytesRead == size;
+}
+
+bool ScanForPattern(AddressSpace& space, const BytePattern& pattern, std::uint64_t start, std::uint64_t end,
+                    bool executableOnly, std::uint64_t& match) {
+    if (pattern.bytes.size() != pattern.mask.size() || pattern.bytes.size() > kMaxPatternLength) {
+        return false;
+    }
+    const AddressRange range = space.ApplicationRange();
+    start = std::max(start, range.lowest);
+    end = std::min(end, range.end);
+    const PatternMatcher matcher(pattern);
+    int attempts = 0;
+    while (start < end) {
+        MemoryRegion region;
+        if (!QueryHolding(space, start, region)) return false;
+        RegionOutcome outcome = RegionOutcome::NoMatch;
+        if (region.readable && (!executableOnly || region.executable)) {
+            outcome = ScanRegion(space, matcher, pattern, start, std::min(end, RegionEnd(region)), match);
+        }
+        if (outcome == RegionOutcome::Match) return true;
+        if (outcome == RegionOutcome::PartialCopy) {
+            if (++attempts == kScanAttemptsPerRegion) return false;
+            continue;  // query and scan the same start again
+        }
+        attempts = 0;
+        start = RegionEnd(region);
+    }
+    return false;
+}

@@ -1,0 +1,157 @@
+// The companion end to end, with real processes: the demo game, the
+// companion started from the assembled companion directory, and the reference
+// RPC service, whose one-line-per-frame output the tests read.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+#include "support/service_log.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kDemoApplicationId = "300000000000000001";
+const char* const kFailingApplicationId = "300000000000000002";
+
+fs::path CompanionDirectory() { return fs::path(PathBesideThisProgram("../dist/8a57342e5e")); }
+std::string CompanionProgram() { return ProgramBesideThisOne("../dist/8a57342e5e/CorvaneTallowin_x64"); }
+
+bool StartsWith(const std::string& line, const std::string& prefix) { return line.rfind(prefix, 0) == 0; }
+
+// The service's next line that starts with `prefix`, or "" when none comes in time.
+std::string Next(ServiceLog& service, const std::string& prefix) {
+    return service.WaitFor([&](const std::string& line) { return StartsWith(line, prefix); });
+}
+
+// The next presence request; polls come every 15 seconds.
+std::string NextPresence(ServiceLog& service) { return Next(service, "frame 1 {\"nonce\":"); }
+
+class CompanionEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // The companion finds its script relative to its working directory,
+        // which the addon sets to the companion directory; children inherit ours.
+        original_ = fs::current_path();
+        fs::current_path(CompanionDirectory());
+    }
+    void TearDown() override { fs::current_path(original_); }
+
+    void StartGame() {
+        ASSERT_TRUE(game_.Start(ProgramBesideThisOne("../tools/demo_game/demo_game"),
+                                {"--step-ms", "0", "--seconds", "120"}));
+        std::string line;
+        ASSERT_TRUE(game_.ReadLine(line));
+    }
+    void StepGame(int steps) {
+        std::string line;
+        for (int i = 0; i < steps; ++i) {
+            ASSERT_TRUE(game_.WriteLine("step"));
+            ASSERT_TRUE(game_.ReadLine(line));
+        }
+    }
+    void StartCompanion(const std::vector<std::string>& arguments) {
+        ASSERT_TRUE(companion_.Start(CompanionProgram(), arguments));
+    }
+    int CompanionExitCode(std::uint32_t timeoutMs) {
+        int exitCode = -1;
+        return companion_.Wait(timeoutMs, exitCode) ? exitCode : -1;
+    }
+
+    fs::path original_;
+    ServiceLog service_;
+    ChildProcess game_;
+    ChildProcess companion_;
+};
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST_F(CompanionEndToEnd, PublishesAfterReadyFollowsTheGameAndEndsWithIt) {
+    ASSERT_TRUE(service_.Start({}));
+    StartGame();
+    StartCompanion({std::to_string(game_.Pid()), kDemoApplicationId});
+
+    const std::string handshake = Next(service_, "frame 0 ");
+    EXPECT_TRUE(Has(handshake, std::string("\"client_id\":\"") + kDemoApplicationId + "\"")) << handshake;
+    EXPECT_NE(Next(service_, "sent 1 "), "");  // READY
+    const std::string first = NextPresence(service_);
+    EXPECT_TRUE(Has(first, "\"cmd\":\"SET_ACTIVITY\"")) << first;
+    EXPECT_TRUE(Has(first, "\"pid\":" + std::to_string(companion_.Pid()))) << first;
+    EXPECT_TRUE(Has(first, "\"details\":\"Exploring Harbor\"")) << first;
+    EXPECT_TRUE(Has(first, "\"state\":\"Level 1, party of 1/4\"")) << first;
+
+    // The change is published by the next poll, one interval later.
+    StepGame(2);
+    const std::string second = NextPresence(service_);
+    EXPECT_TRUE(Has(second, "\"details\":\"Exploring Old Quarry\"")) << second;
+    EXPECT_TRUE(Has(second, "\"small_text\":\"Score 2800\"")) << second;
+
+    // The game ends: the companion ends at once with 0, without another poll.
+    ASSERT_TRUE(game_.WriteLine("exit"));
+    EXPECT_EQ(CompanionExitCode(5000), 0);
+    for (const std::string& line : service_.StopAndCollect()) {
+        EXPECT_FALSE(StartsWith(line, "frame ") && Has(line, "SET_ACTIVITY")) << line;
+    }
+}
+
+TEST_F(CompanionEndToEnd, AFailingScriptClearsThePresence) {
+    std::ofstream(CompanionDirectory() / "scripts" / (std::string(kFailingApplicationId) + ".lua"))
+        << "function get_presence() error('no game state') end\n";
+    ASSERT_TRUE(service_.Start({}));
+    StartGame();
+    StartCompanion({std::to_string(game_.Pid()), kFailingApplicationId});
+
+    const std::string cleared = NextPresence(service_);
+    EXPECT_TRUE(Has(cleared, "\"args\":{\"pid\":" + std::to_string(companion_.Pid()) + "}}")) << cleared;
+    ASSERT_TRUE(game_.WriteLine("exit"));
+    EXPECT_EQ(CompanionExitCode(5000), 0);
+    fs::remove(CompanionDirectory() / "scripts" / (std::string(kFailingApplicationId) + ".lua"));
+}
+
+TEST_F(CompanionEndToEnd, ARestartedServiceReceivesTheLatestPresenceAgain) {
+    ASSERT_TRUE(service_.Start({}));
+    StartGame();
+    StartCompanion({std::to_string(game_.Pid()), kDemoApplicationId});
+    const std::string first = NextPresence(service_);
+    ASSERT_TRUE(Has(first, "Exploring Harbor")) << first;
+    service_.StopAndCollect();
+
+    ServiceLog restarted;
+    ASSERT_TRUE(restarted.Start({}));
+    EXPECT_NE(Next(restarted, "frame 0 "), "");
+    const std::string again = NextPresence(restarted);
+    EXPECT_TRUE(Has(again, "\"details\":\"Exploring Harbor\"")) << again;
+    ASSERT_TRUE(game_.WriteLine("exit"));
+    EXPECT_EQ(CompanionExitCode(5000), 0);
+    restarted.StopAndCollect();
+}
+
+TEST_F(CompanionEndToEnd, BadCommandLinesEndAtOnceWithZeroAndConnectNothing) {
+    ASSERT_TRUE(service_.Start({}));
+    StartGame();
+    const std::string game = std::to_string(game_.Pid());
+    const std::vector<std::vector<std::string>> commandLines = {
+        {},
+        {game},
+        {"0", kDemoApplicationId},
+        {"not-a-number", kDemoApplicationId},
+        {"2147483647", kDemoApplicationId},  // names no process
+        {game, "999999999999999999"},         // no script for this id
+    };
+    for (const std::vector<std::string>& arguments : commandLines) {
+        ChildProcess companion;
+        ASSERT_TRUE(companion.Start(CompanionProgram(), arguments));
+        int exitCode = -1;
+        EXPECT_TRUE(companion.Wait(5000, exitCode)) << arguments.size() << " arguments";
+        EXPECT_EQ(exitCode, 0);
+    }
+    ASSERT_TRUE(game_.WriteLine("exit"));
+    EXPECT_TRUE(service_.StopAndCollect().empty());  // no client ever connected
+}
+
+}  // namespace

@@ -1,0 +1,113 @@
+#pragma once
+// An address space in the terms of a Windows memory query, for what a real
+// process cannot be made to do on demand: partial copies, short reads,
+// failed queries, execute-write-copy regions. Gaps between regions are free
+// memory; queries above the application range fail.
+
+#include <cstdint>
+#include <cstring>
+#include <iterator>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "target/address_space.h"
+#include "target/region_class.h"
+
+using namespace win_memory;
+
+struct FakeRegion {
+    std::uint64_t base = 0;
+    std::uint32_t state = kMemCommit;
+    std::uint32_t protect = kPageReadWrite;
+    std::vector<std::uint8_t> bytes;    // the region's size is their count
+    int partialCopies = 0;              // so many reads end in a partial copy first
+    std::uint64_t partialCopyFrom = 0;  // ... among the reads at base + this or above
+    bool shortRead = false;             // reads succeed with one byte missing
+    bool readFails = false;             // reads fail without a partial copy
+    bool queryFails = false;            // queries of addresses in this region fail
+};
+
+class FakeAddressSpace final : public AddressSpace {
+public:
+    FakeRegion& Add(std::uint64_t base, std::uint64_t size, std::uint32_t protect = kPageReadWrite,
+                    std::uint32_t state = kMemCommit) {
+        FakeRegion& region = regions_[base];
+        region.base = base;
+        region.protect = protect;
+        region.state = state;
+        region.bytes.assign(static_cast<std::size_t>(size), 0);
+        return region;
+    }
+
+    void Put(std::uint64_t address, const std::vector<std::uint8_t>& bytes) {
+        FakeRegion* region = Holding(address);
+        std::memcpy(region->bytes.data() + (address - region->base), bytes.data(), bytes.size());
+    }
+
+    bool QueryRegion(std::uint64_t address, MemoryRegion& out) override {
+        ++queries;
+        if (address >= range.end) return false;
+        if (const FakeRegion* region = Holding(address)) {
+            if (region->queryFails) return false;
+            out.base = region->base;
+            out.size = region->bytes.size();
+            ClassifyWindowsRegion(region->state, region->protect, out);
+            return true;
+        }
+        auto next = regions_.upper_bound(address);
+        const std::uint64_t gapEnd = next == regions_.end() ? range.end : next->first;
+        std::uint64_t gapBase = 0;
+        if (next != regions_.begin()) {
+            const FakeRegion& before = std::prev(next)->second;
+            gapBase = before.base + before.bytes.size();
+        }
+        out.base = gapBase;
+        out.size = gapEnd - gapBase;
+        ClassifyWindowsRegion(kMemFree, kPageNoAccess, out);
+        return true;
+    }
+
+    ReadResult Read(std::uint64_t address, void* buffer, std::uint64_t size) override {
+        reads.push_back({address, size});
+        FakeRegion* region = Holding(address);
+        ReadResult result;
+        if (region == nullptr || size > region->base + region->bytes.size() - address) {
+            result.status = ReadStatus::PartialCopy;
+        } else if (region->partialCopies > 0 && address >= region->base + region->partialCopyFrom) {
+            --region->partialCopies;
+            result.status = ReadStatus::PartialCopy;
+        } else if (!region->readFails) {
+            const std::uint64_t copied = region->shortRead ? size - 1 : size;
+            std::memcpy(buffer, region->bytes.data() + (address - region->base),
+                        static_cast<std::size_t>(copied));
+            result.status = ReadStatus::Copied;
+            result.bytesRead = copied;
+        }
+        return result;
+    }
+
+    AddressRange ApplicationRange() override { return range; }
+
+    // Whether any read touched [base, base + size).
+    bool ReadAnyOf(std::uint64_t base, std::uint64_t size) const {
+        for (const auto& read : reads) {
+            if (read.first < base + size && base < read.first + read.second) return true;
+        }
+        return false;
+    }
+
+    AddressRange range{0x10000, 0x7FFFFFFF0000};
+    int queries = 0;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> reads;  // address, size
+
+private:
+    FakeRegion* Holding(std::uint64_t address) {
+        auto next = regions_.upper_bound(address);
+        if (next == regions_.begin()) return nullptr;
+        FakeRegion& region = std::prev(next)->second;
+        return address < region.base + region.bytes.size() ? &region : nullptr;
+    }
+
+    std::map<std::uint64_t, FakeRegion> regions_;
+};
