@@ -6,6 +6,9 @@
 // or load further code.
 
 #include <memory>
+#include <string>
+
+#include "script/memory_counters.h"
 
 struct lua_State;
 struct TargetProcess;
@@ -14,6 +17,8 @@ struct TargetProcess;
 // its script was loaded and ran without error.
 struct ScriptHost {
     lua_State* state = nullptr;
+    // Counted by the memory functions bound to this state.
+    MemoryCounters memoryCounters;
 
     explicit ScriptHost(lua_State* ownedState) : state(ownedState) {}
     ScriptHost(const ScriptHost&) = delete;
@@ -24,8 +29,11 @@ struct ScriptHost {
 // Creates the sandboxed state, binds the memory functions to `target` (which
 // must outlive the host), loads the script file (source or precompiled; a
 // first line starting with "#" is skipped) and runs its chunk once. Any
-// failure, a null target included, yields no host.
-std::unique_ptr<ScriptHost> CreateScriptHost(const char* scriptPath, TargetProcess* target);
+// failure, a null target included, yields no host; then, when `errorText` is
+// given, it receives the error with a traceback naming the script's file and
+// line.
+std::unique_ptr<ScriptHost> CreateScriptHost(const char* scriptPath, TargetProcess* target,
+                                             std::string* errorText = nullptr);
 
 // The value of the script global `Architecture`: this build's own architecture.
 const char* ScriptArchitecture();

@@ -6,10 +6,16 @@
 #include <limits>
 #include <new>
 
+#include "target/memory_scan.h"
+
 namespace {
 
 TargetProcess& UpvalueTarget(lua_State* L) {
     return *static_cast<TargetProcess*>(lua_touserdata(L, lua_upvalueindex(1)));
+}
+
+MemoryCounters& UpvalueCounters(lua_State* L) {
+    return *static_cast<MemoryCounters*>(lua_touserdata(L, lua_upvalueindex(2)));
 }
 
 // The read proper, run under lua_pcall by Read: the destination is a Lua
@@ -31,6 +37,8 @@ int ReadIntoString(lua_State* L) {
 
 // Read(address, size) -> string of exactly size bytes, or nil.
 int Read(lua_State* L) {
+    MemoryCounters& counters = UpvalueCounters(L);
+    ++counters.readCalls;
     lua_Integer address = luaL_checkinteger(L, 1);
     lua_Integer size = luaL_checkinteger(L, 2);
     TargetProcess& target = UpvalueTarget(L);
@@ -47,6 +55,8 @@ int Read(lua_State* L) {
     if (lua_pcall(L, 3, 1, 0) != LUA_OK) {
         lua_pop(L, 1);
         lua_pushnil(L);
+    } else if (!lua_isnil(L, -1)) {
+        counters.bytesRead += static_cast<std::uint64_t>(size);
     }
     return 1;
 }
@@ -74,6 +84,8 @@ std::optional<std::uint64_t> FindText(TargetProcess& target, const char* text, s
 
 // Find(pattern [, start = 0 [, end = -1 [, executableOnly = 1]]]) -> address or nil.
 int Find(lua_State* L) {
+    MemoryCounters& counters = UpvalueCounters(L);
+    ++counters.findCalls;
     if (!lua_isstring(L, 1)) {
         lua_pushnil(L);
         return 1;
@@ -84,8 +96,10 @@ int Find(lua_State* L) {
     bool executableOnly = OptionalInteger(L, 4, 1) != 0;
     // A number is turned into its text; the text ends at its first NUL.
     const char* text = lua_tolstring(L, 1, nullptr);
+    const std::uint64_t scannedBefore = ScannedByteCount();
     std::optional<std::uint64_t> match = FindText(target, text, static_cast<std::uint64_t>(start),
                                                   static_cast<std::uint64_t>(end), executableOnly);
+    counters.bytesScanned += ScannedByteCount() - scannedBefore;
     if (match) {
         lua_pushinteger(L, static_cast<lua_Integer>(*match));
     } else {
@@ -96,6 +110,7 @@ int Find(lua_State* L) {
 
 // GetModuleInfo(name) -> base, size; or nil, nil.
 int GetModuleInfo(lua_State* L) {
+    ++UpvalueCounters(L).moduleLookups;
     const char* name = luaL_checklstring(L, 1, nullptr);
     std::uint64_t base = 0;
     std::uint64_t size = 0;
@@ -124,10 +139,11 @@ const luaL_Reg kMemoryFunctions[] = {
     {nullptr, nullptr},
 };
 
-void BindMemoryFunctions(lua_State* L, TargetProcess* target) {
+void BindMemoryFunctions(lua_State* L, TargetProcess* target, MemoryCounters* counters) {
     lua_pushglobaltable(L);
     lua_pushlightuserdata(L, target);
-    luaL_setfuncs(L, kMemoryFunctions, 1);
+    lua_pushlightuserdata(L, counters);
+    luaL_setfuncs(L, kMemoryFunctions, 2);
     lua_pop(L, 1);
 }
 

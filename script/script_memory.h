@@ -1,7 +1,8 @@
 #pragma once
 // The memory functions a presence script calls: `Read`, `Find` and
-// `GetModuleInfo`, each a Lua C closure whose one upvalue is the target
-// process (a light userdata the functions never own). All access is read-only.
+// `GetModuleInfo`, each a Lua C closure whose upvalues are the target process
+// and the host's memory counters (light userdata the functions never own).
+// All access is read-only.
 // Wrong argument types raise Lua's standard argument errors; every other
 // failure returns nil to the script.
 
@@ -9,13 +10,15 @@
 
 #include <lua.hpp>
 
+#include "script/memory_counters.h"
 #include "target/target_process.h"
 
 // The three functions by their global names (terminated by a null entry).
 extern const luaL_Reg kMemoryFunctions[];
 
-// Sets the globals `Read`, `Find` and `GetModuleInfo`, each bound to `target`.
-void BindMemoryFunctions(lua_State* L, TargetProcess* target);
+// Sets the globals `Read`, `Find` and `GetModuleInfo`, each bound to `target`
+// and counting its calls and bytes into `counters`.
+void BindMemoryFunctions(lua_State* L, TargetProcess* target, MemoryCounters* counters);
 
 // Reads pattern text as consecutive pairs of characters, without separators:
 // ".." is a wildcard byte, any other pair is converted by strtoul in base 16

@@ -12,6 +12,7 @@ struct ScanBuffer {
     alignas(64) std::uint8_t bytes[kScanBufferSize];
 };
 ScanBuffer scanBuffer;
+std::uint64_t scannedBytes = 0;
 
 enum class RegionOutcome { NoMatch, Match, PartialCopy };
 
@@ -83,6 +84,7 @@ RegionOutcome ScanRegion(AddressSpace& space, const PatternMatcher& matcher, con
         if (result.status == ReadStatus::PartialCopy) return RegionOutcome::PartialCopy;
         if (result.status != ReadStatus::Copied || result.bytesRead != chunk) return RegionOutcome::NoMatch;
         read += chunk;
+        scannedBytes += chunk;
         if (read < length) continue;
         std::uint64_t offset;
         if (FindInRing(matcher, pattern, nextWindow, read, offset)) {
@@ -95,6 +97,8 @@ RegionOutcome ScanRegion(AddressSpace& space, const PatternMatcher& matcher, con
 }
 
 }  // namespace
+
+std::uint64_t ScannedByteCount() { return scannedBytes; }
 
 bool ReadExact(AddressSpace& space, std::uint64_t address, void* buffer, std::uint64_t size) {
     MemoryRegion region;

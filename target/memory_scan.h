@@ -33,3 +33,8 @@ bool ReadExact(AddressSpace& space, std::uint64_t address, void* buffer, std::ui
 // the same time.
 bool ScanForPattern(AddressSpace& space, const BytePattern& pattern, std::uint64_t start, std::uint64_t end,
                     bool executableOnly, std::uint64_t& match);
+
+// The bytes that scans in this process have read from targets so far. A tool
+// that shows what a search cost takes the difference around it; scans share
+// the one ScanBuffer and never run at the same time, so a plain count serves.
+std::uint64_t ScannedByteCount();

@@ -19,6 +19,7 @@
 
 #include "target/memory_scan.h"
 #include "target/region_class.h"
+#include "target/target_listing.h"
 #include "target/target_process.h"
 
 #ifndef SYS_pidfd_open
@@ -278,5 +279,27 @@ bool FindModule(TargetProcess& target, const char* name, std::uint64_t& base, st
     if (!ok || path.empty()) return false;
     base = low;
     size = high - low;
+    return true;
+}
+
+// Grouped as FindModule groups them: one module per file path, in the order
+// of its first mapping, from there up to the end of its highest mapping.
+bool ListModules(TargetProcess& target, const std::function<void(const ModuleEntry&)>& visit) {
+    std::vector<std::string> paths;
+    std::vector<ModuleEntry> modules;
+    const bool ok = ForEachMapping(target.pid, [&](const MapsLine& line) {
+        if (line.path[0] != '/') return true;
+        const auto known = std::find(paths.begin(), paths.end(), line.path);
+        if (known == paths.end()) {
+            paths.emplace_back(line.path);
+            modules.push_back(ModuleEntry{BaseName(line.path), line.start, line.end - line.start});
+        } else {
+            ModuleEntry& module = modules[static_cast<std::size_t>(known - paths.begin())];
+            module.size = std::max(module.size, line.end - module.base);
+        }
+        return true;
+    });
+    if (!ok) return false;
+    for (const ModuleEntry& module : modules) visit(module);
     return true;
 }

@@ -10,6 +10,7 @@
 
 #include "target/memory_scan.h"
 #include "target/region_class.h"
+#include "target/target_listing.h"
 #include "target/target_process.h"
 
 namespace {
@@ -129,4 +130,24 @@ bool FindModule(TargetProcess& target, const char* name, std::uint64_t& base, st
         return true;
     }
     return false;
+}
+
+// The same calls as FindModule, in the same order. A module whose name the
+// system cannot give ends the listing, as it ends FindModule's lookup; one
+// whose facts it cannot give is left out, as FindModule cannot return it.
+bool ListModules(TargetProcess& target, const std::function<void(const ModuleEntry&)>& visit) {
+    const HANDLE process = ProcessHandle(target);
+    HMODULE modules[kModuleTableEntries];
+    DWORD bytes = 0;
+    if (!EnumProcessModulesEx(process, modules, sizeof modules, &bytes, LIST_MODULES_ALL)) return false;
+    const DWORD count = std::min<DWORD>(bytes, sizeof modules) / sizeof(HMODULE);
+    for (DWORD i = 0; i < count; ++i) {
+        char moduleName[kModuleNameSize];
+        std::memset(moduleName, 0, sizeof moduleName);
+        if (GetModuleBaseNameA(process, modules[i], moduleName, sizeof moduleName) == 0) return false;
+        MODULEINFO info;
+        if (!GetModuleInformation(process, modules[i], &info, sizeof info)) continue;
+        visit(ModuleEntry{moduleName, reinterpret_cast<std::uintptr_t>(info.lpBaseOfDll), info.SizeOfImage});
+    }
+    return true;
 }
