@@ -1,0 +1,401 @@
+// corvane-probe as a script author runs it, against real processes: the demo
+// game, target_child with copies of a signature placed by the test, and the
+// companion with the reference service, whose received request the probe's
+// must equal byte for byte.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <rapidjson/document.h>
+
+#include "support/child_process.h"
+#include "support/script_test_support.h"
+#include "support/service_log.h"
+#include "support/target_child_client.h"
+#include "target/target_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint32_t kProbeWaitMs = 30000;
+const char* const kDemoApplicationId = "300000000000000001";
+// A script of the test's own in the companion directory, for the companion.
+const char* const kProbeTestApplicationId = "300000000000000003";
+
+fs::path CompanionDirectory() { return fs::path(PathBesideThisProgram("../dist/8a57342e5e")); }
+std::string DemoScript() { return (CompanionDirectory() / "scripts" / (std::string(kDemoApplicationId) + ".lua")).string(); }
+std::string ProbeProgram() { return PathBesideThisProgram(std::string("../dist/") + PROBE_FILE_NAME); }
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool StartsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
+
+std::string Hex(std::uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+struct ProbeResult {
+    int exitCode = -1;  // -1: did not end in time
+    std::uint32_t pid = 0;
+    std::vector<std::string> lines;  // its standard output
+
+    // The first line that starts with `prefix`, or "".
+    std::string Line(const std::string& prefix) const {
+        for (const std::string& line : lines) {
+            if (StartsWith(line, prefix)) return line;
+        }
+        return "";
+    }
+    std::vector<std::string> LinesStartingWith(const std::string& prefix) const {
+        std::vector<std::string> found;
+        for (const std::string& line : lines) {
+            if (StartsWith(line, prefix)) found.push_back(line);
+        }
+        return found;
+    }
+    std::string Text() const {
+        std::string text;
+        for (const std::string& line : lines) text += line + "\n";
+        return text;
+    }
+};
+
+// Runs the probe to its end, in `directory` when one is given.
+ProbeResult RunProbe(const std::vector<std::string>& arguments, const fs::path& directory = {}) {
+    ProbeResult result;
+    ChildProcess probe;
+    const fs::path original = fs::current_path();
+    if (!directory.empty()) fs::current_path(directory);
+    const bool started = probe.Start(ProbeProgram(), arguments);
+    fs::current_path(original);
+    if (!started) return result;
+    result.pid = probe.Pid();
+    probe.CloseInput();
+    std::string line;
+    while (probe.ReadLine(line, kProbeWaitMs)) result.lines.push_back(line);
+    if (!probe.Wait(kProbeWaitMs, result.exitCode)) probe.Kill();
+    return result;
+}
+
+// The request line of a poll: the text output prints it on a line of its own.
+std::string RequestOf(const ProbeResult& result) { return result.Line("{\"nonce\":"); }
+
+// The demo game with its state fixed until the test steps it.
+class DemoGame {
+public:
+    bool Start() {
+        std::string line;
+        return process_.Start(ProgramBesideThisOne("../tools/demo_game/demo_game"), {"--step-ms", "0", "--seconds", "120"}) &&
+               process_.ReadLine(line);  // the first state is in place once it is printed
+    }
+    std::string Pid() const { return std::to_string(process_.Pid()); }
+    bool Exit() { return process_.WriteLine("exit"); }
+
+private:
+    ChildProcess process_;
+};
+
+// What the companion sends as its first request for the game's state now,
+// as the reference service prints it received ("frame 1 BODY").
+std::string CompanionFirstRequest(DemoGame& game, const std::string& applicationId, std::uint32_t& companionPid) {
+    ServiceLog service;
+    if (!service.Start({})) return "no service";
+    const fs::path original = fs::current_path();
+    fs::current_path(CompanionDirectory());  // the companion finds its script from here
+    ChildProcess companion;
+    const bool started = companion.Start(ProgramBesideThisOne("../dist/8a57342e5e/CorvaneTallowin_x64"),
+                                         {game.Pid(), applicationId});
+    fs::current_path(original);
+    if (!started) return "no companion";
+    companionPid = companion.Pid();
+    const std::string frame = service.WaitFor([](const std::string& line) { return StartsWith(line, "frame 1 "); });
+    companion.Kill();
+    return frame.empty() ? "no request" : frame.substr(std::string("frame 1 ").size());
+}
+
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+TEST(Probe, PollRequestIsTheOneTheServiceReceivesFromTheCompanion) {
+    const fs::path failingScript = CompanionDirectory() / "scripts" / (std::string(kProbeTestApplicationId) + ".lua");
+    std::ofstream(failingScript) << "function get_presence() error('no game state') end\n";
+    struct Case {
+        const char* name;
+        const char* applicationId;
+        bool published;
+    };
+    const Case cases[] = {
+        {"the demo script publishes", kDemoApplicationId, true},
+        {"a failing script clears", kProbeTestApplicationId, false},
+    };
+    DemoGame game;
+    ASSERT_TRUE(game.Start());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::uint32_t companionPid = 0;
+        const std::string received = CompanionFirstRequest(game, c.applicationId, companionPid);
+        const std::string script = (CompanionDirectory() / "scripts" / (std::string(c.applicationId) + ".lua")).string();
+        const ProbeResult probe = RunProbe({"run", game.Pid(), script});
+        EXPECT_EQ(probe.exitCode, 0) << probe.Text();
+        EXPECT_EQ(probe.Line("poll 1 ") != "" && Has(probe.Line("poll 1 "), "published"), c.published) << probe.Text();
+        // Each request carries its sender's own process id; all else is the same.
+        const std::string request = ReplaceAll(RequestOf(probe), "\"pid\":" + std::to_string(probe.pid) + "",
+                                               "\"pid\":" + std::to_string(companionPid));
+        EXPECT_EQ(request, received);
+        EXPECT_TRUE(Has(received, c.published ? "\"details\":\"Exploring Harbor\"" : "\"args\":{\"pid\":")) << received;
+    }
+    EXPECT_TRUE(game.Exit());
+    fs::remove(failingScript);
+}
+
+TEST(Probe, RunPollsUntilTheCountOrTheGameEndsWithWhatEachPollCost) {
+    DemoGame game;
+    ASSERT_TRUE(game.Start());
+
+    // --count with --every: exactly that many polls, nonces from 1, and the
+    // found address reused after the first poll.
+    const ProbeResult counted = RunProbe({"run", game.Pid(), DemoScript(), "--every", "0.05", "--count", "3", "--json"});
+    EXPECT_EQ(counted.exitCode, 0) << counted.Text();
+    ASSERT_EQ(counted.lines.size(), 4u) << counted.Text();  // the load and three polls
+    rapidjson::Document load;
+    load.Parse(counted.lines[0].c_str());
+    ASSERT_TRUE(load.IsObject()) << counted.lines[0];
+    EXPECT_TRUE(load["loaded"].GetBool());
+    for (unsigned poll = 1; poll <= 3; ++poll) {
+        SCOPED_TRACE(poll);
+        rapidjson::Document report;
+        report.Parse(counted.lines[poll].c_str());
+        ASSERT_TRUE(report.IsObject()) << counted.lines[poll];
+        EXPECT_EQ(report["poll"].GetUint64(), poll);
+        EXPECT_TRUE(report["published"].GetBool());
+        EXPECT_EQ(report["read_calls"].GetUint64(), 1u);
+        EXPECT_EQ(report["bytes_read"].GetUint64(), 40u);  // the state after its signature
+        EXPECT_EQ(report["find_calls"].GetUint64(), poll == 1 ? 1u : 0u);
+        EXPECT_EQ(report["bytes_scanned"].GetUint64() > 0, poll == 1);
+        EXPECT_EQ(report["module_lookups"].GetUint64(), 0u);
+        EXPECT_GE(report["ms"].GetDouble(), 0.0);
+        const std::string request = report["request"].GetString();
+        EXPECT_TRUE(StartsWith(request, "{\"nonce\":\"" + std::to_string(poll) + "\",\"cmd\":\"SET_ACTIVITY\"")) << request;
+    }
+
+    // --every alone: polls until the game ends, then says so and ends with 0.
+    ChildProcess probe;
+    ASSERT_TRUE(probe.Start(ProbeProgram(), {"run", game.Pid(), DemoScript(), "--every", "0.05"}));
+    std::string line;
+    while (probe.ReadLine(line, kProbeWaitMs) && !StartsWith(line, "poll 2 ")) {
+    }
+    ASSERT_TRUE(StartsWith(line, "poll 2 published")) << line;
+    ASSERT_TRUE(game.Exit());
+    std::string last;
+    while (probe.ReadLine(line, kProbeWaitMs)) last = line;
+    EXPECT_EQ(last, "the game has ended");
+    int exitCode = -1;
+    EXPECT_TRUE(probe.Wait(kProbeWaitMs, exitCode));
+    EXPECT_EQ(exitCode, 0);
+}
+
+// The script's errors as the probe shows them: the message and a traceback
+// naming the script's file and the lines of the calls. The scripts are named
+// relative to their directory, as the companion names its script: Lua cuts
+// long file names in its messages.
+TEST(Probe, ErrorsNameTheScriptsFileAndLine) {
+    TargetChild child;
+    ASSERT_TRUE(StartTargetChild({}, child)) << child.error;
+    const std::string pid = std::to_string(child.process.Pid());
+    auto nameOf = [](const ScriptFile& file) { return fs::path(file.Path()).filename().string(); };
+    auto directoryOf = [](const ScriptFile& file) { return fs::path(file.Path()).parent_path(); };
+
+    ScriptFile failingPoll(
+        "-- decodes a score\n"
+        "local function decode(bytes)\n"
+        "  return string.unpack('<i4', bytes)\n"
+        "end\n"
+        "function get_presence()\n"
+        "  local score = decode(Read(0, 4))\n"
+        "  return { state = score }\n"
+        "end\n");
+    const std::string path = nameOf(failingPoll);
+    const ProbeResult poll = RunProbe({"run", pid, path}, directoryOf(failingPoll));
+    EXPECT_EQ(poll.exitCode, 0) << poll.Text();  // the script loaded; its poll failed
+    EXPECT_TRUE(StartsWith(poll.Line("poll 1 "), "poll 1 cleared")) << poll.Text();
+    EXPECT_EQ(poll.Line(path + ":"), path + ":3: bad argument #2 to 'unpack' (string expected, got nil)");
+    EXPECT_EQ(poll.Line("stack traceback:"), "stack traceback:") << poll.Text();
+    EXPECT_EQ(poll.LinesStartingWith("\t" + path + ":3: in ").size(), 1u) << poll.Text();
+    EXPECT_EQ(poll.Line("\t" + path + ":6: in "), "\t" + path + ":6: in function 'get_presence'") << poll.Text();
+    EXPECT_EQ(RequestOf(poll), "{\"nonce\":\"1\",\"cmd\":\"SET_ACTIVITY\",\"args\":{\"pid\":" + std::to_string(poll.pid) + "}}");
+
+    ScriptFile failingLoad(
+        "local ready = false\n"
+        "if not ready then error('the game is not supported') end\n");
+    const std::string loadPath = nameOf(failingLoad);
+    const ProbeResult load = RunProbe({"run", pid, loadPath}, directoryOf(failingLoad));
+    EXPECT_EQ(load.exitCode, 1);
+    EXPECT_EQ(load.Line("failed to load "), "failed to load " + loadPath + ":");
+    EXPECT_EQ(load.Line(loadPath), loadPath + ":2: the game is not supported");
+    EXPECT_EQ(load.Line("\t" + loadPath), "\t" + loadPath + ":2: in main chunk");
+    EXPECT_EQ(load.Line("poll "), "");  // no poll after a failed load
+}
+
+// Sixteen random bytes as pattern text, so that no other copy exists by chance.
+std::string RandomSignature() {
+    std::random_device random;
+    std::string text;
+    for (int i = 0; i < 16; ++i) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned>(random() & 0xFF));
+        text += pair;
+    }
+    return text;
+}
+
+TEST(Probe, FindShowsWhatFindReturnsAndAllCountsThePlacedCopies) {
+    const std::string signature = RandomSignature();
+    TargetChild child;
+    // Three copies in code (one across the border of its two pages) and one in data.
+    ASSERT_TRUE(StartTargetChild({"rx*2,@0=" + signature + ",@100=" + signature + ",@4090=" + signature,
+                                  "rw*1,@8=" + signature},
+                                 child))
+        << child.error;
+    const std::string pid = std::to_string(child.process.Pid());
+    const std::uint64_t code = child.blocks.at(0).address;
+    const std::uint64_t data = child.blocks.at(1).address;
+
+    // Without --all: the one address Find returns, the lowest in code.
+    const ProbeResult first = RunProbe({"find", pid, signature});
+    EXPECT_EQ(first.exitCode, 0) << first.Text();
+    EXPECT_EQ(first.LinesStartingWith("0x"), std::vector<std::string>{Hex(code)});
+
+    const ProbeResult all = RunProbe({"find", pid, signature, "--all"});
+    EXPECT_EQ(all.exitCode, 0) << all.Text();
+    EXPECT_EQ(all.LinesStartingWith("0x"), (std::vector<std::string>{Hex(code), Hex(code + 100), Hex(code + 4090)}));
+    EXPECT_EQ(all.lines.back(), "3 matches: Find returns the first");
+
+    // Data only with --data; the range options narrow the search.
+    const ProbeResult inData = RunProbe({"find", pid, signature, "--all", "--data", "--start", Hex(data),
+                                         "--end", std::to_string(data + child.pageSize)});
+    EXPECT_EQ(inData.LinesStartingWith("0x"), std::vector<std::string>{Hex(data + 8)});
+    EXPECT_EQ(inData.lines.back(), "1 match: the pattern is unique");
+    const ProbeResult later = RunProbe({"find", pid, signature, "--all", "--start", Hex(code + 1)});
+    EXPECT_EQ(later.LinesStartingWith("0x").size(), 2u) << later.Text();
+
+    // Wildcards as in Find; no match ends with 1.
+    const ProbeResult wildcard = RunProbe({"find", pid, signature.substr(0, 8) + "...." + signature.substr(12), "--all"});
+    EXPECT_EQ(wildcard.LinesStartingWith("0x").size(), 3u) << wildcard.Text();
+    const ProbeResult none = RunProbe({"find", pid, signature + "ff"});  // 00 follows every copy
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_EQ(none.lines.back(), "no match: Find returns nil");
+}
+
+TEST(Probe, ModulesAndFindNameModulesAsGetModuleInfoAcceptsThem) {
+    TargetChild child;
+    ASSERT_TRUE(StartTargetChild({}, child)) << child.error;
+    const std::string pid = std::to_string(child.process.Pid());
+    std::unique_ptr<TargetProcess> target = OpenTarget(child.process.Pid());
+    ASSERT_TRUE(target);
+
+    const ProbeResult modules = RunProbe({"modules", pid});
+    EXPECT_EQ(modules.exitCode, 0) << modules.Text();
+    for (const ChildModule* module : {&child.library, &child.executable}) {
+        SCOPED_TRACE(module->name);
+        std::uint64_t base = 0, size = 0;
+        ASSERT_TRUE(FindModule(*target, module->name.c_str(), base, size));
+        EXPECT_EQ(base, module->base);
+        // "base size name", the name exactly as GetModuleInfo takes it.
+        char expected[512];
+        std::snprintf(expected, sizeof expected, "%-18s %-12s %s", Hex(base).c_str(), Hex(size).c_str(),
+                      module->name.c_str());
+        EXPECT_EQ(modules.Line(Hex(base) + " "), expected) << modules.Text();
+    }
+
+    // A match inside the program is shown as its name plus the offset.
+    std::uint8_t code[16];
+    ASSERT_TRUE(ReadTargetMemory(*target, child.executable.inside, code, sizeof code));
+    std::string pattern;
+    for (std::uint8_t byte : code) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", byte);
+        pattern += pair;
+    }
+    const ProbeResult found = RunProbe({"find", pid, pattern, "--start", Hex(child.executable.inside)});
+    EXPECT_EQ(found.Line("0x"), Hex(child.executable.inside) + "  " + child.executable.name + "+" +
+                                    Hex(child.executable.inside - child.executable.base));
+}
+
+TEST(Probe, ReadDumpsExactlyWhatReadReturns) {
+    TargetChild child;
+    ASSERT_TRUE(StartTargetChild({"rw*1,@0=436f7276616e6500ff0a4c6576656c2031"}, child)) << child.error;
+    const std::uint64_t block = child.blocks.at(0).address;
+    const ProbeResult dump = RunProbe({"read", std::to_string(child.process.Pid()), Hex(block), "19"});
+    EXPECT_EQ(dump.exitCode, 0) << dump.Text();
+    std::string at = Hex(block);
+    at.resize(18, ' ');
+    std::string next = Hex(block + 16);
+    next.resize(18, ' ');
+    EXPECT_EQ(dump.lines, (std::vector<std::string>{
+                              at + " 43 6f 72 76 61 6e 65 00  ff 0a 4c 65 76 65 6c 20  |Corvane...Level |",
+                              // 13 missing bytes of 3 columns, and the gap after the eighth
+                              next + " 31 00 00" + std::string(13 * 3 + 1, ' ') + "  |1..|",
+                              "19 bytes read"}));
+}
+
+TEST(Probe, ExitCodesAndUsage) {
+    TargetChild child;
+    ASSERT_TRUE(StartTargetChild({"rw*1", "none*1"}, child)) << child.error;
+    const std::string pid = std::to_string(child.process.Pid());
+    const std::string readable = Hex(child.blocks.at(0).address);
+    const std::string unreadable = Hex(child.blocks.at(1).address);
+    ScriptFile script("function get_presence() return {} end\n");
+    struct Case {
+        std::vector<std::string> arguments;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {{"--help"}, 0},
+        {{"run", pid, script.Path()}, 0},
+        {{"read", pid, readable, "16"}, 0},
+        {{"read", pid, "0X" + readable.substr(2), "0x10"}, 0},
+        {{"modules", pid}, 0},
+        // Nothing found, nothing read, no script.
+        {{"read", pid, unreadable, "4"}, 1},
+        {{"read", pid, readable, std::to_string(2 * child.pageSize)}, 1},  // leaves the region
+        {{"run", pid, std::string(script.Path()) + ".missing"}, 1},
+        // Bad arguments.
+        {{}, 2},
+        {{"probe"}, 2},
+        {{"run", pid}, 2},
+        {{"run", "twelve", script.Path()}, 2},
+        {{"run", "0", script.Path()}, 2},
+        {{"run", pid, script.Path(), "--every", "0"}, 2},
+        {{"run", pid, script.Path(), "--count", "0"}, 2},
+        {{"run", pid, script.Path(), "--every"}, 2},
+        {{"run", pid, script.Path(), "--verbose"}, 2},
+        {{"find", pid, "488b0"}, 2},  // odd length: Find would return nil
+        {{"find", pid, "4889", "--start", "-1"}, 2},
+        {{"read", pid, "0x", "4"}, 2},
+        {{"read", pid, readable, "4", "5"}, 2},
+        {{"read", pid, readable, "0x4000001"}, 2},  // beyond what a dump holds
+        {{"modules"}, 2},
+        // No such process.
+        {{"modules", "4294967295"}, 3},
+        {{"run", "4294967295", script.Path()}, 3},
+    };
+    for (const Case& c : cases) {
+        std::string command;
+        for (const std::string& argument : c.arguments) command += " " + argument;
+        EXPECT_EQ(RunProbe(c.arguments).exitCode, c.exitCode) << command;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,21 @@
+#pragma once
+// What the probe's commands share: reporting a bad argument with the
+// command's usage line, and opening the process they look at.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "target/target_process.h"
+
+// Prints "corvane-probe: MESSAGE" and the usage line of `command` to the
+// standard error; returns the usage exit code.
+int UsageError(const std::string& command, const std::string& message);
+
+// The process id argument of `command` opened for reading. On failure the
+// reason is printed and `exitCode` set (bad argument or no such process).
+std::unique_ptr<TargetProcess> OpenTargetArgument(const std::string& command, const std::string& pidText,
+                                                  int& exitCode);
+
+// An address as the probe prints it: 0x and lower-case hex digits.
+std::string HexAddress(std::uint64_t address);

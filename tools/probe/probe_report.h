@@ -1,0 +1,34 @@
+#pragma once
+// What `run` shows of a script: its load and each poll, as text for a person
+// or as one JSON object per line for an editor. Printed to the standard
+// output at once, so that lines the script prints itself fall in between.
+
+#include <cstdint>
+#include <string>
+
+#include "script/memory_counters.h"
+
+// What running script code cost: its time and what its memory functions did.
+struct ScriptCost {
+    double milliseconds = 0;
+    MemoryCounters counters;
+};
+
+struct LoadReport {
+    std::string script;
+    bool loaded = false;
+    std::string error;  // with its traceback, when not loaded
+    ScriptCost cost;
+};
+
+struct PollReport {
+    std::uint64_t number = 0;  // from 1
+    bool published = false;
+    std::string reason;   // why the presence would be cleared
+    std::string request;  // the SET_ACTIVITY request the client would send
+    ScriptCost cost;
+};
+
+void PrintLoad(const LoadReport& report, bool json);
+void PrintPoll(const PollReport& report, bool json);
+void PrintGameEnded(bool json);
