@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -75,6 +76,8 @@ TEST_F(PresencePollTest, TableBecomesRecord) {
          {"first"}},
         {"text ends at its first zero byte", "function get_presence() return { state = 'ab\\0cd' } end", {"ab"}},
         {"other keys ignored", "function get_presence() return { State = 'x', [1] = 'y', extra = 'z' } end", {}},
+        {"a callable table as get_presence",
+         "get_presence = setmetatable({}, { __call = function() return { state = 'called' } end })", {"called"}},
         {"index metamethod supplies the fields",
          "function get_presence() return setmetatable({}, { __index = function(_, key) return key end }) end",
          {"state", "details", "largeImageKey", "largeImageText", "smallImageKey", "smallImageText", "partyId",
@@ -119,6 +122,52 @@ TEST_F(PresencePollTest, NoTableFailsWithoutCallingTheConsumer) {
         PollResult result = Poll(*host);
         EXPECT_FALSE(result.ok);
         EXPECT_EQ(result.consumerCalls, 0);
+        EXPECT_EQ(lua_gettop(host->state), 0);
+    }
+}
+
+// Asked for, a failed poll says why; the stack is left as it was either way.
+TEST_F(PresencePollTest, FailureCanBeToldWithFileLineAndTraceback) {
+    struct Case {
+        const char* script;
+        const char* firstLine;  // after the file name and ":" when it names the file
+        bool namesFile;
+        const char* traceback;  // a line the traceback holds, or null for none
+    };
+    const Case cases[] = {
+        {"function get_presence()\n  error('game not ready')\nend", ":2: game not ready", true,
+         ":2: in function 'get_presence'"},
+        {"local function decode() return string.unpack('<i4', nil) end\n"
+         "function get_presence()\n  return { state = decode() }\nend",
+         ":1: bad argument #2 to 'unpack' (string expected, got nil)", true, ":3: in function 'get_presence'"},
+        {"function get_presence() error({}) end", "(error object is a table value)", false, "in function"},
+        {"function get_presence() error(setmetatable({}, { __tostring = function() return 'custom' end })) end",
+         "custom", false, "in function"},
+        {"-- defines no get_presence", "get_presence is not defined", false, nullptr},
+        {"get_presence = 5", "get_presence is a number, not a function", false, nullptr},
+        {"get_presence = {}", "get_presence is a table, not a function", false, nullptr},
+        {"function get_presence() return nil end", "get_presence returned nil instead of a table", false, nullptr},
+        {"function get_presence() return 'x' end", "get_presence returned a string instead of a table", false,
+         nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        ScriptFile file(c.script);
+        auto host = CreateScriptHost(file.Path(), Target());
+        ASSERT_NE(host, nullptr);
+        const std::string name = std::filesystem::path(file.Path()).filename().string();
+        std::string error;
+        EXPECT_FALSE(PollPresence(*host, [](const RichPresence&) {}, &error));
+        const std::string firstLine = error.substr(0, error.find('\n'));
+        if (c.namesFile) {
+            EXPECT_NE(firstLine.find(name + c.firstLine), std::string::npos) << error;
+        } else {
+            EXPECT_EQ(firstLine, c.firstLine);
+        }
+        EXPECT_EQ(error.find("stack traceback:") != std::string::npos, c.traceback != nullptr) << error;
+        if (c.traceback != nullptr) {
+            EXPECT_NE(error.find(c.traceback), std::string::npos) << error;
+        }
         EXPECT_EQ(lua_gettop(host->state), 0);
     }
 }

@@ -1,6 +1,7 @@
 // The sandbox as a script sees it, and what a script file may hold.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include <lua.hpp>
@@ -64,6 +65,46 @@ TEST_F(ScriptHostTest, FailureToLoadOrRunGivesNoHost) {
         EXPECT_EQ(CreateScriptHost(script.Path(), Target()), nullptr) << text;
     }
     EXPECT_EQ(CreateScriptHost("no-such-directory/no-such-script.lua", Target()), nullptr);
+}
+
+// Asked for, the error says where the script failed: its file and line, and a
+// traceback when script code was running.
+TEST_F(ScriptHostTest, FailureCanBeToldWithFileLineAndTraceback) {
+    struct Case {
+        const char* script;
+        const char* message;  // after the file name
+        const char* traceback;  // a line the traceback holds, or null for none
+    };
+    const Case cases[] = {
+        {"x = 1\nerror('refused')", ":2: refused", "in main chunk"},
+        {"local function check()\n  Read('not an address', 4)\nend\ncheck()",
+         ":2: bad argument #1 to 'Read' (number expected, got string)", ":4: in main chunk"},
+        {"local x =", ":1: unexpected symbol near <eof>", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        ScriptFile script(c.script);
+        const std::string name = std::filesystem::path(script.Path()).filename().string();
+        std::string error;
+        EXPECT_EQ(CreateScriptHost(script.Path(), Target(), &error), nullptr);
+        const std::string firstLine = error.substr(0, error.find('\n'));
+        EXPECT_NE(firstLine.find(name + c.message), std::string::npos) << error;
+        EXPECT_EQ(error.find("stack traceback:") != std::string::npos, c.traceback != nullptr) << error;
+        if (c.traceback != nullptr) {
+            EXPECT_NE(error.find(c.traceback), std::string::npos) << error;
+        }
+    }
+    std::string error;
+    EXPECT_EQ(CreateScriptHost("no-such-directory/script.lua", Target(), &error), nullptr);
+    EXPECT_EQ(error.rfind("cannot open no-such-directory/script.lua", 0), 0u) << error;
+
+    // A script that loads leaves the text alone and the stack empty.
+    ScriptFile good("function get_presence() return {} end");
+    error = "untouched";
+    auto host = CreateScriptHost(good.Path(), Target(), &error);
+    ASSERT_NE(host, nullptr);
+    EXPECT_EQ(error, "untouched");
+    EXPECT_EQ(lua_gettop(host->state), 0);
 }
 
 TEST_F(ScriptHostTest, NullTargetGivesNoHost) {

@@ -187,6 +187,23 @@ TEST_F(ScriptMemoryTest, GetModuleInfoAlwaysReturnsTwoValues) {
     ExpectResults(cases);
 }
 
+// The counts a tool shows for a poll: calls of each function, the bytes Read
+// returned and the bytes Find's scans read.
+TEST_F(ScriptMemoryTest, CountsCallsAndBytes) {
+    host_->memoryCounters = MemoryCounters{};
+    EXPECT_EQ(Run("return hex(Read(data, 8)) .. hex(Read(none, 1)) .. hex(Read(data, 0))"), "4889c0ffee15900dnil");
+    // The match lies in the first region, two pages that one chunk reads.
+    EXPECT_EQ(Run("return Find('c0ffee15900d', data, data + 3 * page, 0) == data + 2"), "true");
+    EXPECT_EQ(Run("return Find('c0ffee159', data, -1, 0)"), "nil");  // odd: nothing scanned
+    EXPECT_EQ(Run("return select('#', GetModuleInfo(exeName))"), "2");
+    const MemoryCounters& counted = host_->memoryCounters;
+    EXPECT_EQ(counted.readCalls, 3u);
+    EXPECT_EQ(counted.bytesRead, 8u);
+    EXPECT_EQ(counted.findCalls, 2u);
+    EXPECT_EQ(counted.bytesScanned, 2 * Child().pageSize);
+    EXPECT_EQ(counted.moduleLookups, 1u);
+}
+
 TEST_F(ScriptMemoryTest, WrongArgumentTypesRaiseArgumentErrors) {
     const ChunkCase cases[] = {
         {"Read()", "bad argument #1 to 'Read' (number expected, got no value)"},

@@ -53,7 +53,7 @@ std::optional<std::uint32_t> ParseSecondsAsMilliseconds(const std::string& text)
     const std::string fraction = point == std::string::npos ? "" : text.substr(point + 1);
     if (whole.empty() && fraction.empty()) return std::nullopt;
     if (!whole.empty() && !AllOf(whole, 0, "0123456789")) return std::nullopt;
-    if (point != std::string::npos && !AllOf(fraction, 0, "0123456789")) return std::nullopt;
+    if (!fraction.empty() && !AllOf(fraction, 0, "0123456789")) return std::nullopt;
     // Whole seconds beyond a day are refused before they could overflow.
     if (whole.size() > 6) return std::nullopt;
     std::uint64_t ms = whole.empty() ? 0 : std::strtoull(whole.c_str(), nullptr, 10) * 1000;
