@@ -75,6 +75,33 @@ private:
     HANDLE process_;
 };
 
+// Walks the modules the system lists, calling `visit` with each one's handle
+// and base name until it returns false. A module whose name cannot be had
+// ends the walk: false, as when the modules cannot be listed at all.
+template <typename Visit>
+bool ForEachNamedModule(HANDLE process, Visit visit) {
+    HMODULE modules[kModuleTableEntries];
+    DWORD bytes = 0;
+    if (!EnumProcessModulesEx(process, modules, sizeof modules, &bytes, LIST_MODULES_ALL)) return false;
+    const DWORD count = std::min<DWORD>(bytes, sizeof modules) / sizeof(HMODULE);
+    for (DWORD i = 0; i < count; ++i) {
+        char moduleName[kModuleNameSize];
+        std::memset(moduleName, 0, sizeof moduleName);
+        if (GetModuleBaseNameA(process, modules[i], moduleName, sizeof moduleName) == 0) return false;
+        if (!visit(modules[i], moduleName)) return true;
+    }
+    return true;
+}
+
+// The base address and image size of one module.
+bool ModuleFacts(HANDLE process, HMODULE module, std::uint64_t& base, std::uint64_t& size) {
+    MODULEINFO info;
+    if (!GetModuleInformation(process, module, &info, sizeof info)) return false;
+    base = reinterpret_cast<std::uintptr_t>(info.lpBaseOfDll);
+    size = info.SizeOfImage;
+    return true;
+}
+
 }  // namespace
 
 TargetProcess::~TargetProcess() {
@@ -114,40 +141,23 @@ bool FindPattern(TargetProcess& target, const BytePattern& pattern, std::uint64_
 bool FindModule(TargetProcess& target, const char* name, std::uint64_t& base, std::uint64_t& size) {
     if (name == nullptr) return false;
     const HANDLE process = ProcessHandle(target);
-    HMODULE modules[kModuleTableEntries];
-    DWORD bytes = 0;
-    if (!EnumProcessModulesEx(process, modules, sizeof modules, &bytes, LIST_MODULES_ALL)) return false;
-    const DWORD count = std::min<DWORD>(bytes, sizeof modules) / sizeof(HMODULE);
-    for (DWORD i = 0; i < count; ++i) {
-        char moduleName[kModuleNameSize];
-        std::memset(moduleName, 0, sizeof moduleName);
-        if (GetModuleBaseNameA(process, modules[i], moduleName, sizeof moduleName) == 0) return false;
-        if (std::strcmp(moduleName, name) != 0) continue;
-        MODULEINFO info;
-        if (!GetModuleInformation(process, modules[i], &info, sizeof info)) return false;
-        base = reinterpret_cast<std::uintptr_t>(info.lpBaseOfDll);
-        size = info.SizeOfImage;
-        return true;
-    }
-    return false;
+    bool found = false;
+    ForEachNamedModule(process, [&](HMODULE module, const char* moduleName) {
+        if (std::strcmp(moduleName, name) != 0) return true;
+        found = ModuleFacts(process, module, base, size);
+        return false;  // the first module of that name decides
+    });
+    return found;
 }
 
-// The same calls as FindModule, in the same order. A module whose name the
-// system cannot give ends the listing, as it ends FindModule's lookup; one
-// whose facts it cannot give is left out, as FindModule cannot return it.
+// The same walk as FindModule's, so the listing names exactly the modules it
+// can return, in its order; one whose facts cannot be had is left out, as
+// FindModule cannot return it either.
 bool ListModules(TargetProcess& target, const std::function<void(const ModuleEntry&)>& visit) {
     const HANDLE process = ProcessHandle(target);
-    HMODULE modules[kModuleTableEntries];
-    DWORD bytes = 0;
-    if (!EnumProcessModulesEx(process, modules, sizeof modules, &bytes, LIST_MODULES_ALL)) return false;
-    const DWORD count = std::min<DWORD>(bytes, sizeof modules) / sizeof(HMODULE);
-    for (DWORD i = 0; i < count; ++i) {
-        char moduleName[kModuleNameSize];
-        std::memset(moduleName, 0, sizeof moduleName);
-        if (GetModuleBaseNameA(process, modules[i], moduleName, sizeof moduleName) == 0) return false;
-        MODULEINFO info;
-        if (!GetModuleInformation(process, modules[i], &info, sizeof info)) continue;
-        visit(ModuleEntry{moduleName, reinterpret_cast<std::uintptr_t>(info.lpBaseOfDll), info.SizeOfImage});
-    }
-    return true;
+    return ForEachNamedModule(process, [&](HMODULE module, const char* moduleName) {
+        ModuleEntry entry{moduleName, 0, 0};
+        if (ModuleFacts(process, module, entry.base, entry.size)) visit(entry);
+        return true;
+    });
 }

@@ -52,7 +52,14 @@ void CostMembers(JsonWriter& json, const ScriptCost& cost) {
     Member(json, "module_lookups", cost.counters.moduleLookups);
 }
 
-void PrintJson(const rapidjson::StringBuffer& buffer) {
+// One JSON object on a line of its own, its members written by `members`.
+template <typename WriteMembers>
+void PrintJsonObject(WriteMembers members) {
+    rapidjson::StringBuffer buffer;
+    JsonWriter writer(buffer);
+    writer.StartObject();
+    members(writer);
+    writer.EndObject();
     PrintLine(std::string(buffer.GetString(), buffer.GetSize()));
 }
 
@@ -68,19 +75,16 @@ void PrintLoad(const LoadReport& report, bool json) {
         }
         return;
     }
-    rapidjson::StringBuffer buffer;
-    JsonWriter writer(buffer);
-    writer.StartObject();
-    Member(writer, "script", report.script);
-    writer.Key("loaded");
-    writer.Bool(report.loaded);
-    if (report.loaded) {
-        CostMembers(writer, report.cost);
-    } else {
-        Member(writer, "error", report.error);
-    }
-    writer.EndObject();
-    PrintJson(buffer);
+    PrintJsonObject([&report](JsonWriter& writer) {
+        Member(writer, "script", report.script);
+        writer.Key("loaded");
+        writer.Bool(report.loaded);
+        if (report.loaded) {
+            CostMembers(writer, report.cost);
+        } else {
+            Member(writer, "error", report.error);
+        }
+    });
 }
 
 void PrintPoll(const PollReport& report, bool json) {
@@ -91,17 +95,14 @@ void PrintPoll(const PollReport& report, bool json) {
         PrintLine(report.request);
         return;
     }
-    rapidjson::StringBuffer buffer;
-    JsonWriter writer(buffer);
-    writer.StartObject();
-    Member(writer, "poll", report.number);
-    writer.Key("published");
-    writer.Bool(report.published);
-    if (!report.published) Member(writer, "reason", report.reason);
-    CostMembers(writer, report.cost);
-    Member(writer, "request", report.request);
-    writer.EndObject();
-    PrintJson(buffer);
+    PrintJsonObject([&report](JsonWriter& writer) {
+        Member(writer, "poll", report.number);
+        writer.Key("published");
+        writer.Bool(report.published);
+        if (!report.published) Member(writer, "reason", report.reason);
+        CostMembers(writer, report.cost);
+        Member(writer, "request", report.request);
+    });
 }
 
 void PrintGameEnded(bool json) { PrintLine(json ? "{\"game_ended\":true}" : "the game has ended"); }
