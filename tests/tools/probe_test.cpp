@@ -246,6 +246,17 @@ TEST(Probe, ErrorsNameTheScriptsFileAndLine) {
     EXPECT_EQ(load.Line(loadPath), loadPath + ":2: the game is not supported");
     EXPECT_EQ(load.Line("\t" + loadPath), "\t" + loadPath + ":2: in main chunk");
     EXPECT_EQ(load.Line("poll "), "");  // no poll after a failed load
+
+    // The same for an editor: one JSON object that carries the whole text.
+    const ProbeResult loadJson = RunProbe({"run", pid, loadPath, "--json"}, directoryOf(failingLoad));
+    EXPECT_EQ(loadJson.exitCode, 1);
+    ASSERT_EQ(loadJson.lines.size(), 1u) << loadJson.Text();
+    rapidjson::Document report;
+    report.Parse(loadJson.lines[0].c_str());
+    ASSERT_TRUE(report.IsObject()) << loadJson.lines[0];
+    EXPECT_FALSE(report["loaded"].GetBool());
+    const std::string error = report["error"].GetString();
+    EXPECT_EQ(error.rfind(loadPath + ":2: the game is not supported\nstack traceback:\n", 0), 0u) << error;
 }
 
 // Sixteen random bytes as pattern text, so that no other copy exists by chance.
