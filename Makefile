@@ -104,4 +104,4 @@ bench: setup build-linux-release
 	@$(call configure,linux-bench)
 	@cmake --build --preset linux-bench -- -j2
 	@for b in build/linux-bench/benchmarks/*_benchmark; do "$$b"; done
-	@tools/companion_figures
+	@benchmarks/companion_figures.py
