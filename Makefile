@@ -1,47 +1,72 @@
-# The two commands of this project. Both install what is missing first.
+# The commands of this project. Each installs what is missing first.
 #   make test   build every target and run every test
-#   make demo   run the demo game with the companion and the reference service
-#   make bench  build and run the benchmarks (optimised build)
+#   make dist   release builds of every deliverable, gathered in dist/
+#   make demo   run the demo game with the release companion and the reference service
+#   make bench  the benchmarks (optimised build) and the release companion's figures
+#
+# Build trees (CMakePresets.json), each in build/<preset>/:
+#   linux          native, with sanitizers: every test
+#   linux-release  native, as it ships: the end-to-end tests
+#   mingw-x64      Windows x64, as it ships: every test, under Wine
+#   mingw-x86      Windows x86, as it ships: every test, where Wine can start it
+#   linux-bench    native, optimised: the benchmarks
 
-PRESETS := linux mingw-x64 mingw-x86
-.PHONY: test setup build demo bench $(addprefix build-,$(PRESETS)) test-linux test-mingw-x64 test-mingw-x86 \
-	addon test-addon
+PRESETS := linux linux-release mingw-x64 mingw-x86
+# The builds whose companion directories ship.
+SHIPPING_PRESETS := linux-release mingw-x64 mingw-x86
 
-test: setup build test-linux test-mingw-x64 test-mingw-x86 test-addon
+.PHONY: test setup build dist demo bench addon \
+	$(addprefix build-,$(PRESETS)) $(addprefix ship-,$(SHIPPING_PRESETS)) \
+	$(addprefix test-,$(PRESETS)) test-addon test-addon-win test-package
+
+test: setup build test-linux test-linux-release test-mingw-x64 test-mingw-x86 \
+	test-addon test-addon-win test-package
 
 setup:
 	@tools/setup
 
+# ---- Builds ------------------------------------------------------------------
+
 build: $(addprefix build-,$(PRESETS))
 
 # Configure only once per build tree; later runs are incremental.
+configure = test -f build/$(1)/build.ninja || cmake --preset $(1) >/dev/null
+
 $(addprefix build-,$(PRESETS)): build-%:
-	@test -f build/$*/build.ninja || cmake --preset $* >/dev/null
+	@$(call configure,$*)
 	@cmake --build --preset $* -- -j2
 
-test-linux:
-	@ctest --preset linux -j2
+# Only what a build ships (its companion directory), for `make dist`.
+$(addprefix ship-,$(SHIPPING_PRESETS)): ship-%:
+	@$(call configure,$*)
+	@cmake --build --preset $* --target dist -- -j2
 
-test-mingw-x64:
-	@ctest --preset mingw-x64 -j2
+# ---- Tests -------------------------------------------------------------------
 
-# 32-bit Windows programs need wine32, which needs the i386 architecture.
+test-linux test-linux-release test-mingw-x64: test-%:
+	@ctest --preset $* -j2
+
+# 32-bit Windows programs run only where Wine can actually start one here
+# (wine32 installed and a kernel that executes 32-bit code); otherwise this
+# says why the tests were skipped.
 test-mingw-x86:
-	@if dpkg-query -W -f='$${Status}' wine32 2>/dev/null | grep -q "install ok installed"; then \
+	@if reason="$$(tools/wine_starts build/mingw-x86)"; then \
 	  ctest --preset mingw-x86 -j2; \
 	else \
-	  echo "mingw-x86: tests skipped: wine32 is not installed (the x86 build compiled and linked)"; \
+	  echo "mingw-x86: tests skipped: $$reason (the x86 build compiled and linked)"; \
 	fi
 
-# The Node addon, built by node-gyp against the headers of the installed Node
-# (never downloaded), then tested in real Node against the companion directory
-# that the linux build assembles.
+# ---- The Node addon ------------------------------------------------------------
+
+# Built by node-gyp against the headers of the installed Node (never
+# downloaded), then tested in real Node against the companion directory of
+# the sanitized build and of the release build.
 NODE_PREFIX := $(shell dirname "$$(dirname "$$(readlink -f "$$(command -v node)")")")
 NODE_GYP := node_modules/.bin/node-gyp --nodedir="$(NODE_PREFIX)" --loglevel=warn
 ADDON := addon/build/Release/corvane_ostravine.node
 
 addon/node_modules/.package-lock.json: addon/package.json addon/package-lock.json
-	@cd addon && npm ci --no-audit --no-fund --loglevel=error
+	@cd addon && npm_config_nodedir="$(NODE_PREFIX)" npm ci --no-audit --no-fund --loglevel=error
 
 addon/build/Makefile: addon/binding.gyp addon/node_modules/.package-lock.json
 	@cd addon && $(NODE_GYP) configure
@@ -51,13 +76,32 @@ $(ADDON): addon/build/Makefile $(wildcard addon/src/*)
 
 addon: $(ADDON)
 
-test-addon: $(ADDON) build-linux
-	@cd addon && CORVANE_DIST_DIR="$(CURDIR)/build/linux/dist" npm test --silent
+test-addon: $(ADDON) build-linux build-linux-release
+	@for preset in linux linux-release; do \
+	  echo "addon: tests against build/$$preset/dist"; \
+	  (cd addon && CORVANE_DIST_DIR="$(CURDIR)/build/$$preset/dist" npm test --silent) || exit 1; \
+	done
 
-demo: setup build-linux
+# The Windows addon's sources, compiled for 32-bit Windows in syntax-only mode.
+test-addon-win: addon/node_modules/.package-lock.json
+	@tools/check_addon_win
+
+# The packed addon installed into a fresh project, as a host application gets it.
+test-package: dist build-linux-release
+	@CORVANE_PACKAGE="$$(ls dist/corvane_ostravine-*.tgz)" \
+	  CORVANE_DIST_DIR="$(CURDIR)/build/linux-release/dist" \
+	  node --test addon/test/package/
+
+# ---- Shipping, the demo and the figures ----------------------------------------
+
+dist: setup $(addprefix ship-,$(SHIPPING_PRESETS)) addon
+	@tools/dist
+
+demo: setup build-linux-release
 	@tools/demo
 
-bench: setup
-	@test -f build/linux-bench/build.ninja || cmake --preset linux-bench >/dev/null
+bench: setup build-linux-release
+	@$(call configure,linux-bench)
 	@cmake --build --preset linux-bench -- -j2
 	@for b in build/linux-bench/benchmarks/*_benchmark; do "$$b"; done
+	@benchmarks/companion_figures.py

@@ -1,4 +1,11 @@
 {
+  "variables": {
+    # The npm package carries the companion directory of each OS in
+    # companion/<OS>/8a57342e5e/. The build places it beside the module file,
+    # where the module looks for it. A checkout of the sources has none, and
+    # the build copies nothing.
+    "packaged_companion%": "<!(node -p \"+require('fs').existsSync('companion')\")"
+  },
   "targets": [
     {
       "target_name": "corvane_ostravine",
@@ -9,7 +16,19 @@
         "src/value_conversion.cc"
       ],
       "include_dirs": ["<!(node -e \"require('nan')\")"],
+      # C++17 on every OS, whatever the host's headers default to.
+      "cflags_cc": ["-std=c++17"],
+      "xcode_settings": { "CLANG_CXX_LANGUAGE_STANDARD": "c++17" },
+      "msvs_settings": {
+        "VCCLCompilerTool": { "AdditionalOptions": ["/std:c++17"] }
+      },
       "conditions": [
+        ["packaged_companion==1", {
+          "copies": [{
+            "destination": "<(PRODUCT_DIR)",
+            "files": ["companion/<(OS)/8a57342e5e/"]
+          }]
+        }],
         ["OS=='win'", {
           # The product is a 32-bit module for a 32-bit host: build it with
           # `node-gyp rebuild --arch=ia32` and MSVC. The host's functions are

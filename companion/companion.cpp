@@ -1,9 +1,9 @@
 #include "companion/companion.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 
+#include "companion/command_line.h"
 #include "script/presence_poll.h"
 #include "script/script_host.h"
 #include "target/target_process.h"
@@ -16,7 +16,7 @@ int RunCompanion(int processId, const char* applicationId, const char* scriptPat
     if (!target) return 0;
 
     char scriptPath[kScriptPathSize];
-    std::snprintf(scriptPath, sizeof scriptPath, scriptPathFormat, applicationId);
+    FormatScriptPath(scriptPath, scriptPathFormat, applicationId);
 
     // The script's top-level code runs here, before the RPC client exists.
     std::unique_ptr<ScriptHost> host = CreateScriptHost(scriptPath, target.get());

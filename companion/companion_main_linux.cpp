@@ -1,14 +1,10 @@
 // The companion's entry on Linux: companion <process id> <application id>.
 
-#include <cstdio>
-#include <cstdlib>
-
+#include "companion/command_line.h"
 #include "companion/companion.h"
-#include "companion/decimal_argument.h"
 
 int main(int argc, char** argv) {
-    if (argc < 3) return 0;
-    char applicationId[kApplicationIdSize];
-    std::snprintf(applicationId, sizeof applicationId, "%s", argv[2]);
-    return RunCompanion(DecimalArgument(argv[1]), applicationId, "scripts/%s.lua");
+    CompanionArguments arguments;
+    if (!ReadCompanionArguments(argc, argv, arguments)) return 0;
+    return RunCompanion(arguments.processId, arguments.applicationId, "scripts/%s.lua");
 }

@@ -74,11 +74,40 @@ bool reapInBackground(pid_t child) {
     _exit(127);
 }
 
+// A descriptor from 0 to 2 that the host closed or marked close-on-exec (Node
+// marks its own) would be missing in the companion: the first files it opens,
+// its pidfd and its RPC socket, would take those numbers, and whatever is
+// written to standard output or error (a sanitizer report, Lua's panic
+// message, a libc abort message) would go into the RPC socket. Each such
+// descriptor gets /dev/null instead. The lower ones are fixed first, so the
+// one opened for descriptor n is never below n.
+bool standardStreamsOnDevNull() {
+    for (int stream = 0; stream <= 2; ++stream) {
+        int flags = fcntl(stream, F_GETFD);
+        if (flags >= 0 && (flags & FD_CLOEXEC) == 0) continue;
+        int null = open("/dev/null", O_RDWR);
+        if (null < 0) return false;
+        if (null == stream) continue;
+        bool placed = dup2(null, stream) == stream;
+        close(null);
+        if (!placed) return false;
+    }
+    return true;
+}
+
 // Runs in the forked child, so it calls only async-signal-safe functions; its
 // inputs were all prepared before the fork. A failure before the program runs
 // is written to the status pipe; a successful exec closes the pipe unwritten.
 [[noreturn]] void becomeCompanion(pid_t host, char* const argv[], const char* directory,
                                   int statusPipe) {
+    // A host without standard streams gave the status pipe one of their
+    // numbers; move it out of the way of /dev/null.
+    if (statusPipe <= 2) {
+        int moved = fcntl(statusPipe, F_DUPFD_CLOEXEC, 3);
+        if (moved < 0) reportFailure(statusPipe);
+        statusPipe = moved;
+    }
+
     // Dispositions that the host chose (Node ignores SIGPIPE) would survive
     // exec; the companion starts from the defaults.
     struct sigaction byDefault = {};
@@ -93,6 +122,7 @@ bool reapInBackground(pid_t child) {
         reportFailure(statusPipe);
     }
 
+    if (!standardStreamsOnDevNull()) reportFailure(statusPipe);
     // Like a Windows child that inherits no handles: only standard input,
     // output and error stay open across exec. Best effort on older kernels.
     close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);

@@ -351,12 +351,6 @@ TEST(LaunchBitness, OnlyAKnownNative64BitProcessGetsTheX64Build) {
     EXPECT_FALSE(isNative64BitProcess(0xFFFFFFF0u));
 }
 
-TEST(LaunchModuleDirectory, IsTheDirectoryOfTheModuleHoldingTheCode) {
-    wchar_t executable[4096] = {};
-    GetModuleFileNameW(nullptr, executable, 4096);
-    EXPECT_EQ(moduleDirectory(), utf8FromWide(fs::path(executable).parent_path().wstring()));
-}
-
 TEST(DelayLoadHook, AnswersHostModuleNamesWithTheRunningExecutable) {
     struct Case {
         const char* dll;

@@ -1,12 +1,14 @@
 // The companion end to end, with real processes: the demo game, the
 // companion started from the assembled companion directory, and the reference
-// RPC service, whose one-line-per-frame output the tests read.
+// RPC service, whose one-line-per-frame output the tests read. The same tests
+// run against the sanitized build and against the release build that ships.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "support/child_process.h"
@@ -18,11 +20,31 @@ namespace fs = std::filesystem;
 
 const char* const kDemoApplicationId = "300000000000000001";
 const char* const kFailingApplicationId = "300000000000000002";
+const char* const kHugeReadApplicationId = "300000000000000003";
 
 fs::path CompanionDirectory() { return fs::path(PathBesideThisProgram("../dist/8a57342e5e")); }
 std::string CompanionProgram() { return ProgramBesideThisOne("../dist/8a57342e5e/CorvaneTallowin_x64"); }
 
 bool StartsWith(const std::string& line, const std::string& prefix) { return line.rfind(prefix, 0) == 0; }
+
+// A script that one test writes into the companion directory that every
+// test shares; it is removed when the test ends, however the test ends.
+class ScopedScript {
+public:
+    ScopedScript(const std::string& fileName, const std::string& text)
+        : path_(CompanionDirectory() / "scripts" / fileName) {
+        std::ofstream(path_) << text;
+    }
+    ~ScopedScript() {
+        std::error_code ignored;
+        fs::remove(path_, ignored);
+    }
+    ScopedScript(const ScopedScript&) = delete;
+    ScopedScript& operator=(const ScopedScript&) = delete;
+
+private:
+    fs::path path_;
+};
 
 // The service's next line that starts with `prefix`, or "" when none comes in time.
 std::string Next(ServiceLog& service, const std::string& prefix) {
@@ -100,8 +122,8 @@ TEST_F(CompanionEndToEnd, PublishesAfterReadyFollowsTheGameAndEndsWithIt) {
 }
 
 TEST_F(CompanionEndToEnd, AFailingScriptClearsThePresence) {
-    std::ofstream(CompanionDirectory() / "scripts" / (std::string(kFailingApplicationId) + ".lua"))
-        << "function get_presence() error('no game state') end\n";
+    ScopedScript script(std::string(kFailingApplicationId) + ".lua",
+                        "function get_presence() error('no game state') end\n");
     ASSERT_TRUE(service_.Start({}));
     StartGame();
     StartCompanion({std::to_string(game_.Pid()), kFailingApplicationId});
@@ -110,7 +132,43 @@ TEST_F(CompanionEndToEnd, AFailingScriptClearsThePresence) {
     EXPECT_TRUE(Has(cleared, "\"args\":{\"pid\":" + std::to_string(companion_.Pid()) + "}}")) << cleared;
     ASSERT_TRUE(game_.WriteLine("exit"));
     EXPECT_EQ(CompanionExitCode(5000), 0);
-    fs::remove(CompanionDirectory() / "scripts" / (std::string(kFailingApplicationId) + ".lua"));
+}
+
+TEST_F(CompanionEndToEnd, AReadOfASizeThatCannotBeAllocatedGivesNilAndThePresenceStillComes) {
+    // More than either build can allocate, yet not refused for its size alone.
+    ScopedScript script(std::string(kHugeReadApplicationId) + ".lua", R"(
+        function get_presence()
+          local size = Architecture == "x86" and 0xFFFFFF00 or 1 << 40
+          return { details = Read(0x10000, size) == nil and "Read gave nil" or "Read gave bytes" }
+        end
+    )");
+    ASSERT_TRUE(service_.Start({}));
+    StartGame();
+    StartCompanion({std::to_string(game_.Pid()), kHugeReadApplicationId});
+
+    const std::string presence = NextPresence(service_);
+    EXPECT_TRUE(Has(presence, "\"details\":\"Read gave nil\"")) << presence;
+    ASSERT_TRUE(game_.WriteLine("exit"));
+    EXPECT_EQ(CompanionExitCode(5000), 0);
+}
+
+TEST_F(CompanionEndToEnd, ReadsItsCommandLineLikeTheRuntimeAndIgnoresExtraArguments) {
+    // A process id with a leading blank, a sign and trailing characters; an
+    // application id so long that the script path loses the "a" of ".lua",
+    // and of which the connection keeps 63 bytes; two extra arguments.
+    const std::string applicationId(248, '3');
+    ScopedScript script(applicationId + ".lu",
+                        "function get_presence() return { details = 'cut path' } end\n");
+    ASSERT_TRUE(service_.Start({}));
+    StartGame();
+    StartCompanion({" +" + std::to_string(game_.Pid()) + "x", applicationId, "extra", "arguments"});
+
+    const std::string handshake = Next(service_, "frame 0 ");
+    EXPECT_TRUE(Has(handshake, "\"client_id\":\"" + applicationId.substr(0, 63) + "\"")) << handshake;
+    const std::string presence = NextPresence(service_);
+    EXPECT_TRUE(Has(presence, "\"details\":\"cut path\"")) << presence;
+    ASSERT_TRUE(game_.WriteLine("exit"));
+    EXPECT_EQ(CompanionExitCode(5000), 0);
 }
 
 TEST_F(CompanionEndToEnd, ARestartedServiceReceivesTheLatestPresenceAgain) {

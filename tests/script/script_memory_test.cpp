@@ -10,11 +10,6 @@
 #include "script/script_memory.h"
 #include "support/script_test_support.h"
 
-// A Read whose buffer cannot be allocated must see the allocation fail, as
-// the C library's allocator reports it, instead of AddressSanitizer ending the
-// program. Only consulted in sanitizer builds.
-extern "C" const char* __asan_default_options() { return "allocator_may_return_null=1"; }
-
 namespace {
 
 // A pattern as "48 8b .. 05" (".." a wildcard), or "invalid".
