@@ -185,7 +185,14 @@ TEST_F(RpcServiceTest, HangupRightAfterReady) {
 TEST_F(RpcServiceTest, ReadyCanBeDelayedOrWithheld) {
     StartService({"--ready-delay", "400", "--clients", "1"});
     auto started = std::chrono::steady_clock::now();
-    Connect();
+    connection->Open();
+    ASSERT_EQ(connection->state.load(), ConnectionState::HandshakeSent);
+    // What comes before READY is printed as it comes, and not answered.
+    ASSERT_TRUE(connection->Write("{\"early\":1}", 11));
+    ExpectLine("connected");
+    ExpectLine(R"(frame 0 {"v":1,"client_id":"1234"})");
+    ExpectLine(R"(frame 1 {"early":1})");
+    ExpectLine(kReadyLine);
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(400));
     connection->Close();
     service.Kill();
@@ -207,6 +214,21 @@ TEST_F(RpcServiceTest, ReadyCanBeDelayedOrWithheld) {
     silent.Kill();
 }
 
+TEST_F(RpcServiceTest, StallReadsNothingForAWhileThenGoesOn) {
+    StartService({"--stall-after", "1", "600"});
+    Connect();
+    SendPresence(5);
+    ExpectLine(R"(frame 1 {"nonce":"5","cmd":"SET_ACTIVITY","args":{"pid":4242,"activity":{"state":"In a \"match\"\n",)"
+               R"("party":{"size":[1,4]},"instance":false}}})");
+    ExpectLine(R"(sent 1 {"cmd":"SET_ACTIVITY","data":null,"evt":null,"nonce":"5"})");
+    auto stalled = std::chrono::steady_clock::now();
+    SendPresence(6);
+    ExpectLine(R"(frame 1 {"nonce":"6","cmd":"SET_ACTIVITY","args":{"pid":4242,"activity":{"state":"In a \"match\"\n",)"
+               R"("party":{"size":[1,4]},"instance":false}}})");
+    EXPECT_GE(std::chrono::steady_clock::now() - stalled, std::chrono::milliseconds(600));
+    ExpectLine(R"(sent 1 {"cmd":"SET_ACTIVITY","data":null,"evt":null,"nonce":"6"})");
+}
+
 TEST_F(RpcServiceTest, CommandLineErrors) {
     StartService({"--pipe", "4"});
     ChildProcess second;
@@ -214,7 +236,8 @@ TEST_F(RpcServiceTest, CommandLineErrors) {
     EXPECT_EQ(ExitCode(second), 1) << "the name is held";
 
     for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
-             {"--bogus"}, {"--pipe", "10"}, {"--close-after", "1", "x", "m"}, {"--error", "1"}}) {
+             {"--bogus"}, {"--pipe", "10"}, {"--close-after", "1", "x", "m"}, {"--error", "1"}, {"--stall-after", "1"},
+             {"--stall-after", "1", "-5"}}) {
         ChildProcess bad;
         ASSERT_TRUE(bad.Start(RPC_SERVICE_PATH, wrong));
         EXPECT_EQ(ExitCode(bad), 2) << wrong[0];
