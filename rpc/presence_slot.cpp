@@ -1,20 +1,32 @@
-#include "rpc/outgoing_messages.h"
+// The presence slot, the request last written, and the steps between them.
+
+#include "rpc/presence_slot.h"
 
 #include <cstring>
+#include <mutex>
 
+#include "rpc/serialization.h"
+
+namespace detail {
+namespace {
+
+struct PresenceRequest {
+    std::size_t length = 0;  // 0: none
+    char bytes[kRequestCapacity];
+};
+
+// Guards both requests. Never held while writing to the pipe.
 std::mutex presenceLock;
-PresenceSlot presenceSlot;
-PresenceSlot lastSentPresence;
-MessageRing<OutgoingEntry> outgoingQueue;
-std::mutex outgoingProducerLock;
+PresenceRequest presenceSlot;
+PresenceRequest lastSentPresence;
 
-void store_presence(int processId, const RichPresence* presence) {
-    std::lock_guard<std::mutex> guard(presenceLock);
-    std::int32_t nonce = take_nonce();
-    presenceSlot.length = build_set_activity(presenceSlot.bytes, sizeof presenceSlot.bytes, nonce, processId, presence);
+void CopyRequest(PresenceRequest& destination, const char* bytes, std::size_t length) {
+    std::memcpy(destination.bytes, bytes, length);
+    destination.length = length;
 }
 
-std::size_t take_presence(char (&copy)[kRequestCapacity]) {
+// Moves the slot's request into `copy` and empties the slot; 0 when empty.
+std::size_t TakePresence(char (&copy)[kRequestCapacity]) {
     std::lock_guard<std::mutex> guard(presenceLock);
     std::size_t length = presenceSlot.length;
     std::memcpy(copy, presenceSlot.bytes, length);
@@ -22,28 +34,40 @@ std::size_t take_presence(char (&copy)[kRequestCapacity]) {
     return length;
 }
 
-namespace {
+void RestorePresence(const char* copy, std::size_t length) {
+    std::lock_guard<std::mutex> guard(presenceLock);
+    if (presenceSlot.length != 0) return;  // a newer presence arrived meanwhile
+    CopyRequest(presenceSlot, copy, length);
+}
 
-void copy_request(PresenceSlot& destination, const char* bytes, std::size_t length) {
-    std::memcpy(destination.bytes, bytes, length);
-    destination.length = length;
+void RememberSentPresence(const char* copy, std::size_t length) {
+    std::lock_guard<std::mutex> guard(presenceLock);
+    CopyRequest(lastSentPresence, copy, length);
 }
 
 }  // namespace
 
-void restore_presence(const char* copy, std::size_t length) {
+void StorePresence(int processId, const RichPresence* presence) {
     std::lock_guard<std::mutex> guard(presenceLock);
-    if (presenceSlot.length != 0) return;  // a newer presence arrived meanwhile
-    copy_request(presenceSlot, copy, length);
+    std::int32_t nonce = take_nonce();
+    presenceSlot.length = build_set_activity(presenceSlot.bytes, sizeof presenceSlot.bytes, nonce, processId, presence);
 }
 
-void remember_sent_presence(const char* copy, std::size_t length) {
-    std::lock_guard<std::mutex> guard(presenceLock);
-    copy_request(lastSentPresence, copy, length);
+void SendPresence(RequestWriter write) {
+    char copy[kRequestCapacity];
+    std::size_t length = TakePresence(copy);
+    if (length == 0) return;
+    if (write(copy, length)) {
+        RememberSentPresence(copy, length);
+    } else {
+        RestorePresence(copy, length);
+    }
 }
 
-void resend_last_presence() {
+void ResendLastPresence() {
     std::lock_guard<std::mutex> guard(presenceLock);
     if (presenceSlot.length != 0) return;
-    copy_request(presenceSlot, lastSentPresence.bytes, lastSentPresence.length);
+    CopyRequest(presenceSlot, lastSentPresence.bytes, lastSentPresence.length);
 }
+
+}  // namespace detail
