@@ -73,6 +73,9 @@ void rpc_shutdown() {
     clientConnection->onConnected = nullptr;
     clientConnection->onDisconnected = nullptr;
     IpcConnection::Destroy(clientConnection);
+    // A presence stored and not yet sent still waits for the next
+    // connection; one already sent belongs to this client's life only.
+    ForgetSentPresence();
 }
 
 void rpc_run_callbacks() {

@@ -70,4 +70,9 @@ void ResendLastPresence() {
     CopyRequest(presenceSlot, lastSentPresence.bytes, lastSentPresence.length);
 }
 
+void ForgetSentPresence() {
+    std::lock_guard<std::mutex> guard(presenceLock);
+    lastSentPresence.length = 0;
+}
+
 }  // namespace detail

@@ -2,7 +2,7 @@
 // Sending a presence, from start to end: the slot that holds only the latest
 // "SET_ACTIVITY" request, its write on the I/O thread, and the request last
 // written, which a new connection gets again (a restarted service knows
-// nothing of it).
+// nothing of it) until the client shuts down.
 
 #include <cstdint>
 
@@ -24,5 +24,9 @@ void SendPresence(RequestWriter write);
 // After READY: puts the request last written back into the slot, unless a
 // newer presence already waits there.
 void ResendLastPresence();
+
+// At shutdown: a later connection, perhaps under another application id,
+// must not be sent a presence from before.
+void ForgetSentPresence();
 
 }  // namespace detail

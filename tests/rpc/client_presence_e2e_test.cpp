@@ -1,11 +1,14 @@
 // The client against the reference service, as the companion uses it:
 // nothing before READY, the presence stored before initialise, only the
 // latest of quick updates, pings, a service that goes away (requests queued
-// then are dropped) or restarts, shutdown, and initialising again. The client is process-wide state, so this
+// then are dropped) or restarts, shutdown, and initialising again, also
+// under another application id. The client is process-wide state, so this
 // is one scenario in order.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "pipe_filler.h"
 #include "rpc/pipe_transport.h"
@@ -93,6 +96,18 @@ TEST(ClientPresence, PublishesTheLatestPresenceAcrossRestartsAndReinitialisation
     rpc_initialize("1234", nullptr, 0, nullptr);
     ExpectConnection(third);
     EXPECT_EQ(third.WaitForText("frame 1 "), PresenceFrame(74, pid, nullptr));
+    rpc_shutdown();
+    EXPECT_EQ(third.WaitForText("disconnected"), "disconnected");
+
+    // Initialised again, under another application id, the client sends
+    // nothing of its former life: its first request is its first update.
+    rpc_initialize("5678", nullptr, 0, nullptr);
+    ExpectConnection(third, "5678");
+    // The turn that answered the ping, and would send a presence waiting
+    // after READY, is over before the update.
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    Update("under 5678");  // nonce 75
+    EXPECT_EQ(third.WaitForText("frame 1 "), PresenceFrame(75, pid, "under 5678"));
     rpc_shutdown();
     EXPECT_EQ(third.WaitForText("disconnected"), "disconnected");
 

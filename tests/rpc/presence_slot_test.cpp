@@ -1,6 +1,6 @@
 // The presence slot, with this test as the writer: only the latest presence
 // waits, a failed write gives way to a newer presence, a new connection gets
-// the presence last written.
+// the presence last written, and a shut-down client forgets it.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -53,6 +53,7 @@ protected:
         writeSucceeds = true;
         duringWrite = nullptr;
         Send();  // empty the slot
+        ForgetSentPresence();
     }
 };
 
@@ -90,6 +91,18 @@ TEST_F(PresenceSlot, ANewConnectionGetsTheLastWrittenPresenceUnlessANewerWaits) 
 
     std::int32_t waiting = Store(5, "waiting");
     ResendLastPresence();
+    EXPECT_EQ(Send(), SetActivity(waiting, 5, "waiting"));
+}
+
+TEST_F(PresenceSlot, AForgottenPresenceIsNotSentAgainButOneStillWaitingIs) {
+    Store(5, "sent");
+    Send();
+    ForgetSentPresence();
+    ResendLastPresence();
+    EXPECT_EQ(Send(), "");
+
+    std::int32_t waiting = Store(5, "waiting");
+    ForgetSentPresence();
     EXPECT_EQ(Send(), SetActivity(waiting, 5, "waiting"));
 }
 
