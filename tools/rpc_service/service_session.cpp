@@ -68,8 +68,10 @@ private:
             if (left.count() <= 0) return true;
             Frame frame;
             service_frames::ReadResult result = Receive(frame, static_cast<int>(left.count()));
-            if (result == service_frames::ReadResult::TimedOut) return true;
-            if (result != service_frames::ReadResult::Frame) return false;
+            // A wait may end a little early; the deadline above decides.
+            if (result != service_frames::ReadResult::Frame && result != service_frames::ReadResult::TimedOut) {
+                return false;
+            }
         }
     }
 
