@@ -230,6 +230,20 @@ TEST_F(RpcServiceTest, StallReadsNothingForAWhileThenGoesOn) {
     ExpectLine(R"(sent 1 {"cmd":"SET_ACTIVITY","data":null,"evt":null,"nonce":"6"})");
 }
 
+TEST_F(RpcServiceTest, StallThenHangupWhenBothNameTheSameRequest) {
+    StartService({"--stall-after", "1", "600", "--hangup-after", "1"});
+    Connect();
+    SendPresence(7);
+    ExpectLine(R"(frame 1 {"nonce":"7","cmd":"SET_ACTIVITY","args":{"pid":4242,"activity":{"state":"In a \"match\"\n",)"
+               R"("party":{"size":[1,4]},"instance":false}}})");
+    ExpectLine(R"(sent 1 {"cmd":"SET_ACTIVITY","data":null,"evt":null,"nonce":"7"})");
+    auto stalled = std::chrono::steady_clock::now();
+    MessageDocument answer;
+    ASSERT_TRUE(ReadSoon(answer));  // a Windows service end lets go only once its answers are read
+    ExpectLine("disconnected");
+    EXPECT_GE(std::chrono::steady_clock::now() - stalled, std::chrono::milliseconds(300));
+}
+
 TEST_F(RpcServiceTest, CommandLineErrors) {
     StartService({"--pipe", "4"});
     ChildProcess second;

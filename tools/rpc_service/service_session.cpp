@@ -28,14 +28,12 @@ public:
             return;
         }
         if (!AnswerHandshake()) return;
-        if (EndsAfter(0)) return;
-        StallAfter(0);
+        if (AfterRequests(0)) return;
         for (int requests = 0; Receive(frame);) {
             switch (frame.opcode) {
             case service_frames::kMessage:
                 Answer(frame.payload);
-                if (EndsAfter(++requests)) return;
-                StallAfter(requests);
+                if (AfterRequests(++requests)) return;
                 break;
             case service_frames::kPing:
                 Send(service_frames::kPong, frame.payload);
@@ -98,9 +96,12 @@ private:
         return true;
     }
 
-    // Reads nothing meanwhile: the client's writes fill the pipe and then block.
-    void StallAfter(int requests) {
+    // Stalls, then ends the connection, as the options say for the number of
+    // requests that have come; true when the connection ended.
+    bool AfterRequests(int requests) {
+        // Reads nothing meanwhile: the client's writes fill the pipe and then block.
         if (requests == options_.stallAfter) std::this_thread::sleep_for(std::chrono::milliseconds(options_.stallMs));
+        return EndsAfter(requests);
     }
 
     // A request carries a nonce; its answer carries the same one.
