@@ -6,12 +6,14 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
 
 #include "rpc/launch_registration.h"
+#include "rpc/presence_client.h"
 
 namespace {
 
@@ -82,6 +84,22 @@ TEST_F(LaunchRegistration, WithoutCommandRegistersTheQuotedExecutableAsDefaultHa
     // An empty command is the same as none.
     EXPECT_EQ(messages_of([] { RegisterLaunchProtocol("77", ""); }), "");
     EXPECT_EQ(read_file(applications() + "/corvane-77.desktop"), desktop_entry("77", "\"" + executable_path() + "\""));
+}
+
+// The client registers only when asked, and asked without a Steam id or with
+// an empty one it registers the running executable.
+TEST_F(LaunchRegistration, InitialiseWithoutASteamIdRegistersTheExecutable) {
+    const std::string entry = applications() + "/corvane-1234.desktop";
+    rpc_initialize("1234", nullptr, 0, nullptr);
+    rpc_shutdown();
+    EXPECT_FALSE(exists(entry));
+    for (const char* steamId : {static_cast<const char*>(nullptr), ""}) {
+        SCOPED_TRACE(steamId == nullptr ? "no Steam id" : "an empty Steam id");
+        std::remove(entry.c_str());
+        EXPECT_EQ(messages_of([steamId] { rpc_initialize("1234", nullptr, 1, steamId); }), "");
+        rpc_shutdown();
+        EXPECT_EQ(read_file(entry), desktop_entry("1234", "\"" + executable_path() + "\""));
+    }
 }
 
 TEST_F(LaunchRegistration, FollowsTheXdgBaseDirectories) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "rpc/launch_registration.h"
+#include "rpc/presence_client.h"
 
 namespace {
 
@@ -90,6 +91,21 @@ TEST_F(LaunchRegistration, WithoutCommandRegistersTheBareExecutablePath) {
     EXPECT_EQ(icon.status, ERROR_SUCCESS);
     EXPECT_EQ(icon.text, executable_path());
     expect_command(executable_path());
+}
+
+// The client registers only when asked, and asked without a Steam id or with
+// an empty one it registers the running executable.
+TEST_F(LaunchRegistration, InitialiseWithoutASteamIdRegistersTheExecutable) {
+    rpc_initialize("1234", nullptr, 0, nullptr);
+    rpc_shutdown();
+    EXPECT_FALSE(key_exists(kProtocolKey));
+    for (const char* steamId : {static_cast<const char*>(nullptr), ""}) {
+        SCOPED_TRACE(steamId == nullptr ? "no Steam id" : "an empty Steam id");
+        RegDeleteTreeW(HKEY_CURRENT_USER, kProtocolKey);
+        EXPECT_EQ(messages_of([steamId] { rpc_initialize("1234", nullptr, 1, steamId); }), "");
+        rpc_shutdown();
+        expect_command(executable_path());
+    }
 }
 
 TEST_F(LaunchRegistration, EmptyCommandIsTheExecutableAndASecondCallReplacesTheValues) {
