@@ -1,26 +1,68 @@
+// The I/O thread: its loop, its wait and one turn of work.
+
 #include "rpc/io_worker.h"
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
-#include <ctime>
+#include <mutex>
+#include <thread>
 
+#include "rpc/client_state.h"
+#include "rpc/connection_callbacks.h"
 #include "rpc/event_dispatch.h"
 #include "rpc/ipc_connection.h"
 #include "rpc/message_document.h"
-#include "rpc/outgoing_messages.h"
-#include "rpc/serialization.h"
+#include "rpc/outgoing_queue.h"
+#include "rpc/presence_slot.h"
 
-IpcConnection* clientConnection = nullptr;
-InstalledHandlers installedHandlers;
-ReconnectBackoff reconnectBackoff(static_cast<std::uint64_t>(std::time(nullptr)));
-// The first connection attempt is due at once.
-MonotonicClock::time_point nextConnectTime = MonotonicClock::now();
-IoWorker ioWorker;
-
+namespace detail {
 namespace {
 
 constexpr std::chrono::milliseconds kWaitInterval{500};
 
-void io_thread_loop() {
+struct IoWorker {
+    std::atomic<bool> runFlag{true};
+    std::mutex wakeMutex;  // held only by the I/O thread, around its wait
+    std::condition_variable wakeCondition;
+    std::thread thread;  // empty while no thread runs
+
+    IoWorker() = default;
+    IoWorker(const IoWorker&) = delete;
+    IoWorker& operator=(const IoWorker&) = delete;
+    ~IoWorker() { StopIoThread(); }
+};
+
+IoWorker ioWorker;
+
+bool WriteToConnection(const char* bytes, std::size_t length) { return clientConnection->Write(bytes, length); }
+
+void io_turn() {
+    IpcConnection* connection = clientConnection;
+    if (connection == nullptr) return;
+
+    if (!connection->IsConnected()) {
+        if (!ConnectAttemptIsDue()) return;
+        schedule_reconnect();
+        connection->Open();  // opens and sends the handshake, or reads READY
+        return;
+    }
+
+    // Read before writing, so responses and events are drained first. Each
+    // message's text lives in the connection's receive frame until the next
+    // Read. The writes below fail at once when the connection was just lost:
+    // the presence then waits for the next connection, the queue is dropped.
+    for (;;) {
+        MessageDocument message;
+        if (!connection->Read(message)) break;  // nothing complete waiting, or the connection was lost
+        dispatch_message(message);
+    }
+    SendPresence(WriteToConnection);
+    SendQueuedRequests(WriteToConnection);
+}
+
+void IoThreadLoop() {
     while (ioWorker.runFlag.load()) {
         io_turn();
         if (!ioWorker.runFlag.load()) break;
@@ -29,108 +71,32 @@ void io_thread_loop() {
     }
 }
 
-void send_presence(IpcConnection& connection) {
-    char copy[kRequestCapacity];
-    std::size_t length = take_presence(copy);
-    if (length == 0) return;
-    if (connection.Write(copy, length)) {
-        remember_sent_presence(copy, length);
-    } else {
-        restore_presence(copy, length);
-    }
-}
-
-// A request that cannot be written is dropped.
-void send_queued_requests(IpcConnection& connection) {
-    while (outgoingQueue.HasPending()) {
-        const OutgoingEntry* entry = outgoingQueue.Take();
-        connection.Write(entry->bytes, entry->length);
-        outgoingQueue.Release();
-    }
-}
-
-void stop_io_worker_at_exit() { ioWorker.Stop(); }
+void StopIoThreadAtExit() { StopIoThread(); }
 
 }  // namespace
 
-void IoWorker::Start() {
+void StartIoThread() {
     // Functions registered with atexit after the static state was constructed
     // run before any of it is destroyed, whatever file it is defined in.
-    static const bool stopRegistered = std::atexit(stop_io_worker_at_exit) == 0;
+    static const bool stopRegistered = std::atexit(StopIoThreadAtExit) == 0;
     (void)stopRegistered;
-    if (thread.joinable()) return;
-    runFlag.store(true);
-    thread = std::thread(io_thread_loop);
+    if (ioWorker.thread.joinable()) return;
+    ioWorker.runFlag.store(true);
+    ioWorker.thread = std::thread(IoThreadLoop);
 }
 
-void IoWorker::Stop() {
-    runFlag.store(false);
-    Wake();
-    if (!thread.joinable()) return;
+void StopIoThread() {
+    ioWorker.runFlag.store(false);
+    WakeIoThread();
+    if (!ioWorker.thread.joinable()) return;
     // A thread cannot join itself (exit called on the I/O thread): let it go.
-    if (thread.get_id() == std::this_thread::get_id()) {
-        thread.detach();
+    if (ioWorker.thread.get_id() == std::this_thread::get_id()) {
+        ioWorker.thread.detach();
     } else {
-        thread.join();
+        ioWorker.thread.join();
     }
 }
 
-void InstalledHandlers::Install(const EventHandlers* table) {
-    std::lock_guard<std::mutex> guard(lock_);
-    handlers_ = table != nullptr ? *table : EventHandlers{};
-}
+void WakeIoThread() { ioWorker.wakeCondition.notify_all(); }
 
-EventHandlers InstalledHandlers::Snapshot() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return handlers_;
-}
-
-void io_turn() {
-    IpcConnection* connection = clientConnection;
-    if (connection == nullptr) return;
-
-    if (!connection->IsConnected()) {
-        if (MonotonicClock::now() < nextConnectTime) return;
-        schedule_reconnect();
-        connection->Open();  // opens and sends the handshake, or reads READY
-        return;
-    }
-
-    // Read before writing, so responses and events are drained first. Each
-    // message's text lives in the connection's receive frame until the next Read.
-    for (;;) {
-        MessageDocument message;
-        if (!connection->Read(message)) break;  // nothing complete waiting, or the connection was lost
-        dispatch_message(message);
-    }
-    send_presence(*connection);
-    send_queued_requests(*connection);
-}
-
-void schedule_reconnect() {
-    std::int64_t delayMs = reconnectBackoff.advance_delay();
-    nextConnectTime = MonotonicClock::now() + std::chrono::milliseconds(delayMs);
-}
-
-void handle_connected() {
-    record_connected();
-    reconnectBackoff.reset_delay();
-    resend_last_presence();
-    EventHandlers handlers = installedHandlers.Snapshot();
-    if (handlers.joinHandler != nullptr) subscribe_event("ACTIVITY_JOIN");
-    if (handlers.spectateHandler != nullptr) subscribe_event("ACTIVITY_SPECTATE");
-    if (handlers.joinRequestHandler != nullptr) subscribe_event("ACTIVITY_JOIN_REQUEST");
-}
-
-void handle_disconnected(int code, const char* message) {
-    record_disconnected(code, message);
-    schedule_reconnect();
-}
-
-bool subscribe_event(const char* eventName) {
-    bool queued = queue_request([eventName](char* bytes, std::size_t capacity, std::int32_t nonce) {
-        return build_subscribe(bytes, capacity, nonce, eventName);
-    });
-    if (queued) ioWorker.Wake();
-    return queued;
-}
+}  // namespace detail

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "rpc/fixed_text.h"
 #include "rpc/pipe_transport.h"
 #include "rpc/serialization.h"
 
@@ -12,14 +13,6 @@ IpcConnection theConnection;
 constexpr int kProtocolVersion = 1;
 // The receive frame stores a zero byte right after the payload.
 constexpr std::size_t kMaxIncomingPayload = kFramePayloadCapacity - 1;
-
-// Keeps at most size - 1 bytes of the text, then a zero byte.
-template <std::size_t size>
-void CopyText(char (&destination)[size], const char* text, std::size_t length) {
-    if (length > size - 1) length = size - 1;
-    std::memcpy(destination, text, length);
-    destination[length] = '\0';
-}
 
 bool IsLive(ConnectionState state) {
     return state == ConnectionState::HandshakeSent || state == ConnectionState::Connected;
@@ -32,7 +25,7 @@ bool IsReadyDispatch(const MessageDocument& message) {
 // Records why the connection ends and ends it; `Close` reports the record.
 bool TearDown(IpcConnection& connection, int errorCode, const char* errorMessage) {
     connection.errorCode = errorCode;
-    CopyText(connection.errorMessage, errorMessage, std::strlen(errorMessage));
+    detail::CopyFixedText(connection.errorMessage, errorMessage);
     connection.Close();
     return false;
 }
@@ -44,7 +37,7 @@ bool TearDownByService(IpcConnection& connection, const MessageDocument& body) {
     const MessageValue* text = StringMember(body, "message");
     connection.errorCode = (code != nullptr && code->IsInt()) ? code->GetInt() : 0;
     if (text != nullptr) {
-        CopyText(connection.errorMessage, text->GetString(), text->GetStringLength());
+        detail::CopyFixedText(connection.errorMessage, text->GetString());
     } else {
         connection.errorMessage[0] = '\0';
     }
@@ -56,7 +49,7 @@ bool TearDownByService(IpcConnection& connection, const MessageDocument& body) {
 
 IpcConnection* IpcConnection::Create(const char* applicationId) {
     theConnection.transport = PipeTransport::Create();
-    if (applicationId != nullptr) CopyText(theConnection.applicationId, applicationId, std::strlen(applicationId));
+    if (applicationId != nullptr) detail::CopyFixedText(theConnection.applicationId, applicationId);
     return &theConnection;
 }
 

@@ -29,5 +29,5 @@ constexpr const char kInvalidSteamId[] = "Invalid Steam id\n";
 constexpr const char kInvalidCommand[] = "Invalid command\n";
 constexpr const char kErrorReadingExecutablePath[] = "Error reading executable path\n";
 
-inline void report(const char* line) { std::fputs(line, stderr); }
+inline void Report(const char* line) { std::fputs(line, stderr); }
 }  // namespace detail

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-using detail::report;
+using detail::Report;
 
 namespace {
 
@@ -28,7 +28,7 @@ constexpr std::size_t kLongestCommand = 1023;
 
 // An id becomes part of a URL scheme and of a file name, so only the
 // characters a scheme allows are accepted: letters, digits, '+', '-', '.'.
-bool is_usable_id(const char* id) {
+bool IsUsableId(const char* id) {
     if (id == nullptr || id[0] == '\0' || std::strlen(id) > kLongestId) return false;
     for (const char* c = id; *c != '\0'; ++c) {
         bool allowed = (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9') ||
@@ -39,7 +39,7 @@ bool is_usable_id(const char* id) {
 }
 
 // A desktop entry value is one line.
-bool has_control_character(const std::string& text) {
+bool HasControlCharacter(const std::string& text) {
     for (unsigned char c : text) {
         if (c < 0x20 || c == 0x7f) return true;
     }
@@ -48,7 +48,7 @@ bool has_control_character(const std::string& text) {
 
 // One argument of an Exec line, quoted; '%' is doubled so it is not taken
 // for a field code.
-std::string quote_exec_argument(const std::string& argument) {
+std::string QuoteExecArgument(const std::string& argument) {
     std::string quoted = "\"";
     for (char c : argument) {
         if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
@@ -59,7 +59,7 @@ std::string quote_exec_argument(const std::string& argument) {
 }
 
 // A string value of a desktop file: a backslash is written as two.
-std::string escape_value(const std::string& value) {
+std::string EscapeValue(const std::string& value) {
     std::string escaped;
     for (char c : value) {
         if (c == '\\') escaped += '\\';
@@ -68,17 +68,17 @@ std::string escape_value(const std::string& value) {
     return escaped;
 }
 
-bool read_executable_path(std::string& path) {
+bool ReadExecutablePath(std::string& path) {
     char buffer[PATH_MAX];
     ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer);
     if (length <= 0 || static_cast<std::size_t>(length) >= sizeof buffer) return false;
     path.assign(buffer, static_cast<std::size_t>(length));
-    return !has_control_character(path);
+    return !HasControlCharacter(path);
 }
 
 // An XDG base directory: the variable if it holds an absolute path, else
 // `fallback` below $HOME; empty when neither is usable.
-std::string base_directory(const char* variable, const char* fallback) {
+std::string BaseDirectory(const char* variable, const char* fallback) {
     const char* value = std::getenv(variable);
     if (value != nullptr && value[0] == '/') return value;
     const char* home = std::getenv("HOME");
@@ -86,7 +86,7 @@ std::string base_directory(const char* variable, const char* fallback) {
     return std::string(home) + "/" + fallback;
 }
 
-bool make_directories(const std::string& path) {
+bool MakeDirectories(const std::string& path) {
     for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         std::string prefix = path.substr(0, slash);
         if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return false;
@@ -96,7 +96,7 @@ bool make_directories(const std::string& path) {
 
 // Writes `content` to a temporary file beside `path` and renames it over
 // `path`, so a reader never sees half a file.
-bool replace_file(const std::string& path, const std::string& content) {
+bool ReplaceFile(const std::string& path, const std::string& content) {
     std::string temporary = path + ".tmp";
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
@@ -117,9 +117,9 @@ bool replace_file(const std::string& path, const std::string& content) {
 
 // Sets "<mimeType>=<entry>" in the [Default Applications] group of the
 // user's mimeapps.list, keeping every other line.
-bool set_default_handler(const std::string& mimeType, const std::string& entryName) {
-    std::string configDirectory = base_directory("XDG_CONFIG_HOME", ".config");
-    if (configDirectory.empty() || !make_directories(configDirectory)) return false;
+bool SetDefaultHandler(const std::string& mimeType, const std::string& entryName) {
+    std::string configDirectory = BaseDirectory("XDG_CONFIG_HOME", ".config");
+    if (configDirectory.empty() || !MakeDirectories(configDirectory)) return false;
     std::string listPath = configDirectory + "/mimeapps.list";
 
     std::vector<std::string> lines;
@@ -143,42 +143,42 @@ bool set_default_handler(const std::string& mimeType, const std::string& entryNa
         }
     }
     if (!written) content += (content.empty() ? "" : "\n") + header + "\n" + setting + "\n";
-    return replace_file(listPath, content);
+    return ReplaceFile(listPath, content);
 }
 
-void register_desktop_entry(const std::string& applicationId, const std::string& execLine) {
+void RegisterDesktopEntry(const std::string& applicationId, const std::string& execLine) {
     std::string executablePath;
-    if (!read_executable_path(executablePath)) {
-        report(detail::kErrorReadingExecutablePath);
+    if (!ReadExecutablePath(executablePath)) {
+        Report(detail::kErrorReadingExecutablePath);
         return;
     }
     std::string protocol = "corvane-" + applicationId;
     std::string entryName = protocol + ".desktop";
     std::string mimeType = "x-scheme-handler/" + protocol;
-    std::string dataDirectory = base_directory("XDG_DATA_HOME", ".local/share");
+    std::string dataDirectory = BaseDirectory("XDG_DATA_HOME", ".local/share");
     std::string applications = dataDirectory + "/applications";
-    if (dataDirectory.empty() || !make_directories(applications)) {
-        report(detail::kErrorCreatingKey);
+    if (dataDirectory.empty() || !MakeDirectories(applications)) {
+        Report(detail::kErrorCreatingKey);
         return;
     }
-    std::string command = execLine.empty() ? quote_exec_argument(executablePath) : execLine;
+    std::string command = execLine.empty() ? QuoteExecArgument(executablePath) : execLine;
     std::ostringstream entry;
     entry << "[Desktop Entry]\n"
           << "Type=Application\n"
           << "Name=URL:Run game " << applicationId << " protocol\n"
-          << "Icon=" << escape_value(executablePath) << "\n"
-          << "Exec=" << escape_value(command) << "\n"
+          << "Icon=" << EscapeValue(executablePath) << "\n"
+          << "Exec=" << EscapeValue(command) << "\n"
           << "NoDisplay=true\n"
           << "MimeType=" << mimeType << ";\n";
-    if (!replace_file(applications + "/" + entryName, entry.str())) {
-        report(detail::kErrorCreatingKey);
+    if (!ReplaceFile(applications + "/" + entryName, entry.str())) {
+        Report(detail::kErrorCreatingKey);
         return;
     }
-    if (!set_default_handler(mimeType, entryName)) report(kErrorWritingDefaultHandler);
+    if (!SetDefaultHandler(mimeType, entryName)) Report(kErrorWritingDefaultHandler);
 }
 
 // The `steam` command on the search path.
-bool find_steam(std::string& path) {
+bool FindSteam(std::string& path) {
     const char* searchPath = std::getenv("PATH");
     if (searchPath == nullptr) return false;
     std::istringstream directories(searchPath);
@@ -197,36 +197,36 @@ bool find_steam(std::string& path) {
 }  // namespace
 
 void RegisterLaunchProtocol(const char* applicationId, const char* command) {
-    if (!is_usable_id(applicationId)) {
-        report(detail::kInvalidApplicationId);
+    if (!IsUsableId(applicationId)) {
+        Report(detail::kInvalidApplicationId);
         return;
     }
     std::string execLine = command != nullptr ? command : "";
-    if (execLine.size() > kLongestCommand || has_control_character(execLine)) {
-        report(detail::kInvalidCommand);
+    if (execLine.size() > kLongestCommand || HasControlCharacter(execLine)) {
+        Report(detail::kInvalidCommand);
         return;
     }
-    register_desktop_entry(applicationId, execLine);
+    RegisterDesktopEntry(applicationId, execLine);
 }
 
 void RegisterSteamLaunch(const char* applicationId, const char* steamGameId) {
-    if (!is_usable_id(applicationId)) {
-        report(detail::kInvalidApplicationId);
+    if (!IsUsableId(applicationId)) {
+        Report(detail::kInvalidApplicationId);
         return;
     }
-    if (!is_usable_id(steamGameId)) {
-        report(detail::kInvalidSteamId);
+    if (!IsUsableId(steamGameId)) {
+        Report(detail::kInvalidSteamId);
         return;
     }
     // Steam is installed for this user when its command is on the search path.
     std::string steam;
-    if (!find_steam(steam)) {
-        report(detail::kErrorOpeningSteamKey);
+    if (!FindSteam(steam)) {
+        Report(detail::kErrorOpeningSteamKey);
         return;
     }
-    if (has_control_character(steam)) {
-        report(detail::kErrorReadingSteamExe);
+    if (HasControlCharacter(steam)) {
+        Report(detail::kErrorReadingSteamExe);
         return;
     }
-    register_desktop_entry(applicationId, quote_exec_argument(steam) + " steam://rungameid/" + steamGameId);
+    RegisterDesktopEntry(applicationId, QuoteExecArgument(steam) + " steam://rungameid/" + steamGameId);
 }

@@ -1,22 +1,31 @@
 // The client's public operations. They only build messages, leave them where
-// the I/O thread picks them up, and wake that thread.
+// the I/O thread picks them up, and wake that thread; rpc_run_callbacks
+// delivers what the I/O thread recorded.
 
 #include "rpc/presence_client.h"
 
-#include "rpc/event_dispatch.h"
+#include "rpc/client_state.h"
+#include "rpc/connection_callbacks.h"
 #include "rpc/io_worker.h"
 #include "rpc/ipc_connection.h"
 #include "rpc/launch_registration.h"
-#include "rpc/outgoing_messages.h"
+#include "rpc/outgoing_queue.h"
 #include "rpc/pipe_transport.h"
-#include "rpc/serialization.h"
+#include "rpc/presence_slot.h"
+
+using namespace detail;
 
 namespace {
 
 int processId = 0;  // 0 until rpc_initialize
 
-void deliver_join_requests(const EventHandlers& handlers) {
-    auto& queue = eventRecords.joinRequestQueue;
+void DeliverDisconnect(const EventHandlers& handlers, const EventText& disconnect) {
+    if (handlers.disconnectedHandler != nullptr) handlers.disconnectedHandler(disconnect.code, disconnect.text);
+}
+
+// Every waiting entry is released, also when no handler takes it.
+void DeliverJoinRequests(const EventHandlers& handlers) {
+    auto& queue = eventRecords.joinRequests;
     while (queue.HasPending()) {
         const JoinRequestEntry* entry = queue.Take();
         if (handlers.joinRequestHandler != nullptr) {
@@ -45,12 +54,12 @@ void rpc_initialize(const char* applicationId, const EventHandlers* handlerTable
     clientConnection = IpcConnection::Create(applicationId);
     clientConnection->onConnected = handle_connected;
     clientConnection->onDisconnected = handle_disconnected;
-    ioWorker.Start();
+    StartIoThread();
 }
 
 void rpc_update_presence(const RichPresence* presence) {
-    store_presence(processId, presence);
-    ioWorker.Wake();
+    StorePresence(processId, presence);
+    WakeIoThread();
 }
 
 void rpc_clear_presence() { rpc_update_presence(nullptr); }
@@ -58,12 +67,15 @@ void rpc_clear_presence() { rpc_update_presence(nullptr); }
 void rpc_shutdown() {
     if (clientConnection == nullptr) return;
     installedHandlers.Install(nullptr);
-    ioWorker.Stop();
+    StopIoThread();
     // The callbacks are cleared only once the I/O thread, which calls them,
     // has ended; without them the teardown below records no disconnect.
     clientConnection->onConnected = nullptr;
     clientConnection->onDisconnected = nullptr;
     IpcConnection::Destroy(clientConnection);
+    // A presence stored and not yet sent still waits for the next
+    // connection; one already sent belongs to this client's life only.
+    ForgetSentPresence();
 }
 
 void rpc_run_callbacks() {
@@ -71,43 +83,24 @@ void rpc_run_callbacks() {
     EventHandlers handlers = installedHandlers.Snapshot();
 
     EventText disconnect;
-    bool wasDisconnected = take_event(eventRecords.disconnectedPending, &eventRecords.disconnectEventCode,
-                                      eventRecords.disconnectEventText, disconnect);
+    bool wasDisconnected = eventRecords.disconnected.Take(disconnect);
     bool isConnected = clientConnection->IsConnected();
     // A loss already followed by a new connection is reported before the new
     // ready event; a loss that still stands is reported last.
-    if (isConnected && wasDisconnected && handlers.disconnectedHandler != nullptr) {
-        handlers.disconnectedHandler(disconnect.code, disconnect.text);
-    }
-    if (eventRecords.connectedPending.exchange(false) && handlers.readyHandler != nullptr) {
-        handlers.readyHandler();
-    }
+    if (isConnected && wasDisconnected) DeliverDisconnect(handlers, disconnect);
+    if (eventRecords.connectedPending.exchange(false) && handlers.readyHandler != nullptr) handlers.readyHandler();
     EventText event;
-    if (take_event(eventRecords.errorPending, &eventRecords.errorEventCode, eventRecords.errorEventText, event) &&
-        handlers.errorHandler != nullptr) {
-        handlers.errorHandler(event.code, event.text);
-    }
-    if (take_event(eventRecords.joinPending, nullptr, eventRecords.joinEventSecret, event) &&
-        handlers.joinHandler != nullptr) {
-        handlers.joinHandler(event.text);
-    }
-    if (take_event(eventRecords.spectatePending, nullptr, eventRecords.spectateEventSecret, event) &&
-        handlers.spectateHandler != nullptr) {
-        handlers.spectateHandler(event.text);
-    }
-    deliver_join_requests(handlers);
-    if (!isConnected && wasDisconnected && handlers.disconnectedHandler != nullptr) {
-        handlers.disconnectedHandler(disconnect.code, disconnect.text);
-    }
+    if (eventRecords.error.Take(event) && handlers.errorHandler != nullptr) handlers.errorHandler(event.code, event.text);
+    if (eventRecords.join.Take(event) && handlers.joinHandler != nullptr) handlers.joinHandler(event.text);
+    if (eventRecords.spectate.Take(event) && handlers.spectateHandler != nullptr) handlers.spectateHandler(event.text);
+    DeliverJoinRequests(handlers);
+    if (!isConnected && wasDisconnected) DeliverDisconnect(handlers, disconnect);
 }
 
 void rpc_respond(const char* requesterId, int answer) {
     if (requesterId == nullptr || clientConnection == nullptr || !clientConnection->IsConnected() ||
-        outgoingQueue.PendingCount() >= MessageRing<OutgoingEntry>::kCapacity) {
+        OutgoingQueueIsFull()) {
         return;
     }
-    bool queued = queue_request([requesterId, answer](char* bytes, std::size_t capacity, std::int32_t nonce) {
-        return build_join_reply(bytes, capacity, requesterId, answer, nonce);
-    });
-    if (queued) ioWorker.Wake();
+    if (QueueJoinReply(requesterId, answer)) WakeIoThread();
 }

@@ -71,7 +71,7 @@ void put_nonce(JsonWriter& writer, std::int32_t nonce) {
     writer.String(digits, static_cast<rapidjson::SizeType>(end - digits));
 }
 
-void put_activity(MessageBuilder& out, const RichPresence& presence) {
+void PutActivity(MessageBuilder& out, const RichPresence& presence) {
     JsonWriter& w = out.writer;
     w.Key("activity");
     w.StartObject();
@@ -158,7 +158,7 @@ std::size_t build_set_activity(char* destination, std::size_t capacity, std::int
     w.StartObject();
     w.Key("pid");
     w.Int(processId);
-    if (presence != nullptr) put_activity(out, *presence);
+    if (presence != nullptr) PutActivity(out, *presence);
     w.EndObject();
     w.EndObject();
     return out.output.Length();

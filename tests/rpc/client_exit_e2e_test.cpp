@@ -15,7 +15,7 @@ TEST(ClientExit, ProgramEndingWithoutShutdownStopsTheIoThread) {
     ASSERT_TRUE(probe.Start(ProgramBesideThisOne("client_exit_probe"), {"still playing"}));
     const int pid = static_cast<int>(probe.Pid());
 
-    EXPECT_EQ(service.WaitForText("frame 1 "), presence_frame(1, pid, "still playing"));
+    EXPECT_EQ(service.WaitForText("frame 1 "), PresenceFrame(1, pid, "still playing"));
     // Stopping takes at most one turn and one wait of 500 ms.
     int exitCode = -1;
     EXPECT_TRUE(probe.Wait(5000, exitCode));

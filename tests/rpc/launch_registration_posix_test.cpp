@@ -6,35 +6,37 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
 
 #include "rpc/launch_registration.h"
+#include "rpc/presence_client.h"
 
 namespace {
 
-std::string read_file(const std::string& path) {
+std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
 }
 
-bool exists(const std::string& path) {
+bool Exists(const std::string& path) {
     struct stat status;
     return stat(path.c_str(), &status) == 0;
 }
 
-std::string executable_path() {
+std::string ExecutablePath() {
     char buffer[PATH_MAX];
     ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer);
     return std::string(buffer, length > 0 ? static_cast<std::size_t>(length) : 0);
 }
 
-std::string desktop_entry(const std::string& id, const std::string& exec) {
-    return "[Desktop Entry]\nType=Application\nName=URL:Run game " + id + " protocol\nIcon=" + executable_path() +
+std::string DesktopEntry(const std::string& id, const std::string& exec) {
+    return "[Desktop Entry]\nType=Application\nName=URL:Run game " + id + " protocol\nIcon=" + ExecutablePath() +
            "\nExec=" + exec + "\nNoDisplay=true\nMimeType=x-scheme-handler/corvane-" + id + ";\n";
 }
 
@@ -59,51 +61,67 @@ protected:
 
     // Runs `registration` and returns what it wrote on the standard error stream.
     template <typename Registration>
-    std::string messages_of(Registration registration) {
+    std::string MessagesOf(Registration registration) {
         testing::internal::CaptureStderr();
         registration();
         return testing::internal::GetCapturedStderr();
     }
 
-    std::string applications() const { return home + "/.local/share/applications"; }
-    std::string mimeapps() const { return home + "/.config/mimeapps.list"; }
+    std::string Applications() const { return home + "/.local/share/applications"; }
+    std::string Mimeapps() const { return home + "/.config/mimeapps.list"; }
 
     std::string home;
     std::string savedPath;
 };
 
 TEST_F(LaunchRegistration, WithoutCommandRegistersTheQuotedExecutableAsDefaultHandler) {
-    EXPECT_EQ(messages_of([] { RegisterLaunchProtocol("1234", nullptr); }), "");
-    EXPECT_EQ(read_file(applications() + "/corvane-1234.desktop"),
-              desktop_entry("1234", "\"" + executable_path() + "\""));
-    EXPECT_EQ(read_file(mimeapps()),
+    EXPECT_EQ(MessagesOf([] { RegisterLaunchProtocol("1234", nullptr); }), "");
+    EXPECT_EQ(ReadFile(Applications() + "/corvane-1234.desktop"),
+              DesktopEntry("1234", "\"" + ExecutablePath() + "\""));
+    EXPECT_EQ(ReadFile(Mimeapps()),
               "[Default Applications]\nx-scheme-handler/corvane-1234=corvane-1234.desktop\n");
 
     // An empty command is the same as none.
-    EXPECT_EQ(messages_of([] { RegisterLaunchProtocol("77", ""); }), "");
-    EXPECT_EQ(read_file(applications() + "/corvane-77.desktop"), desktop_entry("77", "\"" + executable_path() + "\""));
+    EXPECT_EQ(MessagesOf([] { RegisterLaunchProtocol("77", ""); }), "");
+    EXPECT_EQ(ReadFile(Applications() + "/corvane-77.desktop"), DesktopEntry("77", "\"" + ExecutablePath() + "\""));
+}
+
+// The client registers only when asked, and asked without a Steam id or with
+// an empty one it registers the running executable.
+TEST_F(LaunchRegistration, InitialiseWithoutASteamIdRegistersTheExecutable) {
+    const std::string entry = Applications() + "/corvane-1234.desktop";
+    rpc_initialize("1234", nullptr, 0, nullptr);
+    rpc_shutdown();
+    EXPECT_FALSE(Exists(entry));
+    for (const char* steamId : {static_cast<const char*>(nullptr), ""}) {
+        SCOPED_TRACE(steamId == nullptr ? "no Steam id" : "an empty Steam id");
+        std::remove(entry.c_str());
+        EXPECT_EQ(MessagesOf([steamId] { rpc_initialize("1234", nullptr, 1, steamId); }), "");
+        rpc_shutdown();
+        EXPECT_EQ(ReadFile(entry), DesktopEntry("1234", "\"" + ExecutablePath() + "\""));
+    }
 }
 
 TEST_F(LaunchRegistration, FollowsTheXdgBaseDirectories) {
     setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
-    EXPECT_EQ(messages_of([] { RegisterLaunchProtocol("1234", "/opt/game/run --fast"); }), "");
-    EXPECT_EQ(read_file(home + "/data/applications/corvane-1234.desktop"),
-              desktop_entry("1234", "/opt/game/run --fast"));
-    EXPECT_TRUE(exists(home + "/config/mimeapps.list"));
-    EXPECT_FALSE(exists(applications()));
+    EXPECT_EQ(MessagesOf([] { RegisterLaunchProtocol("1234", "/opt/game/run --fast"); }), "");
+    EXPECT_EQ(ReadFile(home + "/data/applications/corvane-1234.desktop"),
+              DesktopEntry("1234", "/opt/game/run --fast"));
+    EXPECT_TRUE(Exists(home + "/config/mimeapps.list"));
+    EXPECT_FALSE(Exists(Applications()));
 }
 
 TEST_F(LaunchRegistration, RegisteringAgainReplacesTheEntryAndKeepsOtherHandlers) {
     ASSERT_EQ(mkdir((home + "/.config").c_str(), 0700), 0);
-    std::ofstream(mimeapps()) << "[Default Applications]\ntext/html=browser.desktop\n"
+    std::ofstream(Mimeapps()) << "[Default Applications]\ntext/html=browser.desktop\n"
                                  "x-scheme-handler/corvane-1234=old.desktop\n\n[Added Associations]\n"
                                  "x-scheme-handler/corvane-1234=other.desktop;\n";
     RegisterLaunchProtocol("1234", "/opt/first");
     RegisterLaunchProtocol("1234", "/opt/second \"quoted arg\" back\\slash");
-    EXPECT_EQ(read_file(applications() + "/corvane-1234.desktop"),
-              desktop_entry("1234", "/opt/second \"quoted arg\" back\\\\slash"));
-    EXPECT_EQ(read_file(mimeapps()),
+    EXPECT_EQ(ReadFile(Applications() + "/corvane-1234.desktop"),
+              DesktopEntry("1234", "/opt/second \"quoted arg\" back\\\\slash"));
+    EXPECT_EQ(ReadFile(Mimeapps()),
               "[Default Applications]\nx-scheme-handler/corvane-1234=corvane-1234.desktop\n"
               "text/html=browser.desktop\n\n[Added Associations]\nx-scheme-handler/corvane-1234=other.desktop;\n");
 }
@@ -115,15 +133,15 @@ TEST_F(LaunchRegistration, SteamLaunchRunsTheGameThroughTheSteamCommand) {
     ASSERT_EQ(chmod((bin + "/steam").c_str(), 0700), 0);
     setenv("PATH", ("/nonexistent:" + bin).c_str(), 1);
 
-    EXPECT_EQ(messages_of([] { RegisterSteamLaunch("1234", "570"); }), "");
-    EXPECT_EQ(read_file(applications() + "/corvane-1234.desktop"),
-              desktop_entry("1234", "\"" + bin + "/steam\" steam://rungameid/570"));
+    EXPECT_EQ(MessagesOf([] { RegisterSteamLaunch("1234", "570"); }), "");
+    EXPECT_EQ(ReadFile(Applications() + "/corvane-1234.desktop"),
+              DesktopEntry("1234", "\"" + bin + "/steam\" steam://rungameid/570"));
 }
 
 TEST_F(LaunchRegistration, SteamLaunchWithoutSteamRegistersNothing) {
     setenv("PATH", (home + "/empty").c_str(), 1);
-    EXPECT_EQ(messages_of([] { RegisterSteamLaunch("1234", "570"); }), "Error opening Steam key\n");
-    EXPECT_FALSE(exists(applications()));
+    EXPECT_EQ(MessagesOf([] { RegisterSteamLaunch("1234", "570"); }), "Error opening Steam key\n");
+    EXPECT_FALSE(Exists(Applications()));
 }
 
 TEST_F(LaunchRegistration, RefusesInputThatDoesNotFitOrIsUnsafe) {
@@ -148,7 +166,7 @@ TEST_F(LaunchRegistration, RefusesInputThatDoesNotFitOrIsUnsafe) {
     };
     for (const Case& c : cases) {
         const char* id = std::string(c.name) == "null id" ? nullptr : c.id.c_str();
-        std::string messages = messages_of([&] {
+        std::string messages = MessagesOf([&] {
             if (c.steamId != nullptr) {
                 RegisterSteamLaunch(id, c.steamId);
             } else {
@@ -156,18 +174,18 @@ TEST_F(LaunchRegistration, RefusesInputThatDoesNotFitOrIsUnsafe) {
             }
         });
         EXPECT_EQ(messages, c.message) << c.name;
-        EXPECT_FALSE(exists(applications())) << c.name;
+        EXPECT_FALSE(Exists(Applications())) << c.name;
     }
     // The longest ids that fit are accepted.
-    EXPECT_EQ(messages_of([&] { RegisterLaunchProtocol(longestId.c_str(), std::string(1023, 'x').c_str()); }), "");
-    EXPECT_TRUE(exists(applications() + "/corvane-" + longestId + ".desktop"));
+    EXPECT_EQ(MessagesOf([&] { RegisterLaunchProtocol(longestId.c_str(), std::string(1023, 'x').c_str()); }), "");
+    EXPECT_TRUE(Exists(Applications() + "/corvane-" + longestId + ".desktop"));
 }
 
 TEST_F(LaunchRegistration, UnwritableApplicationsDirectoryIsReported) {
     setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
     std::ofstream(home + "/data") << "a file where the directory should be";
-    EXPECT_EQ(messages_of([] { RegisterLaunchProtocol("1234", nullptr); }), "Error creating key\n");
-    EXPECT_FALSE(exists(mimeapps()));
+    EXPECT_EQ(MessagesOf([] { RegisterLaunchProtocol("1234", nullptr); }), "Error creating key\n");
+    EXPECT_FALSE(Exists(Mimeapps()));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "rpc/launch_registration.h"
+#include "rpc/presence_client.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ struct Value {
     std::wstring text;
 };
 
-Value read_value(const wchar_t* keyPath, const wchar_t* name) {
+Value ReadValue(const wchar_t* keyPath, const wchar_t* name) {
     Value value;
     wchar_t buffer[2048] = {};
     DWORD bytes = sizeof buffer - sizeof(wchar_t);
@@ -29,14 +30,14 @@ Value read_value(const wchar_t* keyPath, const wchar_t* name) {
     return value;
 }
 
-bool key_exists(const wchar_t* keyPath) {
+bool KeyExists(const wchar_t* keyPath) {
     HKEY key;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
     RegCloseKey(key);
     return true;
 }
 
-void set_steam_exe(DWORD type, const void* data, DWORD bytes) {
+void SetSteamExe(DWORD type, const void* data, DWORD bytes) {
     HKEY key;
     ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kSteamKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
@@ -44,7 +45,7 @@ void set_steam_exe(DWORD type, const void* data, DWORD bytes) {
     RegCloseKey(key);
 }
 
-std::wstring executable_path() {
+std::wstring ExecutablePath() {
     wchar_t path[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, path, MAX_PATH);
     return path;
@@ -60,15 +61,15 @@ protected:
     void TearDown() override { SetUp(); }
 
     template <typename Registration>
-    std::string messages_of(Registration registration) {
+    std::string MessagesOf(Registration registration) {
         testing::internal::CaptureStderr();
         registration();
         std::fflush(stderr);
         return testing::internal::GetCapturedStderr();
     }
 
-    void expect_command(const std::wstring& command) {
-        Value value = read_value(L"Software\\Classes\\corvane-1234\\shell\\open\\command", nullptr);
+    void ExpectCommand(const std::wstring& command) {
+        Value value = ReadValue(L"Software\\Classes\\corvane-1234\\shell\\open\\command", nullptr);
         EXPECT_EQ(value.status, ERROR_SUCCESS);
         EXPECT_EQ(value.type, static_cast<DWORD>(REG_SZ));
         EXPECT_EQ(value.text, command);
@@ -76,63 +77,78 @@ protected:
 };
 
 TEST_F(LaunchRegistration, WithoutCommandRegistersTheBareExecutablePath) {
-    EXPECT_EQ(messages_of([] { RegisterLaunchProtocol("1234", nullptr); }), "");
+    EXPECT_EQ(MessagesOf([] { RegisterLaunchProtocol("1234", nullptr); }), "");
 
-    Value description = read_value(kProtocolKey, nullptr);
+    Value description = ReadValue(kProtocolKey, nullptr);
     EXPECT_EQ(description.status, ERROR_SUCCESS);
     EXPECT_EQ(description.type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(description.text, L"URL:Run game 1234 protocol");
-    Value urlProtocol = read_value(kProtocolKey, L"URL Protocol");
+    Value urlProtocol = ReadValue(kProtocolKey, L"URL Protocol");
     EXPECT_EQ(urlProtocol.status, ERROR_SUCCESS);
     EXPECT_EQ(urlProtocol.type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(urlProtocol.text, L"");
-    Value icon = read_value(L"Software\\Classes\\corvane-1234\\DefaultIcon", nullptr);
+    Value icon = ReadValue(L"Software\\Classes\\corvane-1234\\DefaultIcon", nullptr);
     EXPECT_EQ(icon.status, ERROR_SUCCESS);
-    EXPECT_EQ(icon.text, executable_path());
-    expect_command(executable_path());
+    EXPECT_EQ(icon.text, ExecutablePath());
+    ExpectCommand(ExecutablePath());
+}
+
+// The client registers only when asked, and asked without a Steam id or with
+// an empty one it registers the running executable.
+TEST_F(LaunchRegistration, InitialiseWithoutASteamIdRegistersTheExecutable) {
+    rpc_initialize("1234", nullptr, 0, nullptr);
+    rpc_shutdown();
+    EXPECT_FALSE(KeyExists(kProtocolKey));
+    for (const char* steamId : {static_cast<const char*>(nullptr), ""}) {
+        SCOPED_TRACE(steamId == nullptr ? "no Steam id" : "an empty Steam id");
+        RegDeleteTreeW(HKEY_CURRENT_USER, kProtocolKey);
+        EXPECT_EQ(MessagesOf([steamId] { rpc_initialize("1234", nullptr, 1, steamId); }), "");
+        rpc_shutdown();
+        ExpectCommand(ExecutablePath());
+    }
 }
 
 TEST_F(LaunchRegistration, EmptyCommandIsTheExecutableAndASecondCallReplacesTheValues) {
     RegisterLaunchProtocol("1234", "C:\\Games\\first.exe");
-    expect_command(L"C:\\Games\\first.exe");
+    ExpectCommand(L"C:\\Games\\first.exe");
     RegisterLaunchProtocol("1234", "");
-    expect_command(executable_path());
+    ExpectCommand(ExecutablePath());
     RegisterLaunchProtocol("1234", "\"C:\\Games\\J\xC3\xA9u\\game.exe\" --url \"%1\"");
-    expect_command(L"\"C:\\Games\\J\u00e9u\\game.exe\" --url \"%1\"");
+    ExpectCommand(L"\"C:\\Games\\J\u00e9u\\game.exe\" --url \"%1\"");
 }
 
 TEST_F(LaunchRegistration, SteamLaunchQuotesTheSteamPathWithBackslashes) {
     const wchar_t steamExe[] = L"C:/Program Files (x86)/Steam/steam.exe";
-    set_steam_exe(REG_SZ, steamExe, sizeof steamExe);
-    EXPECT_EQ(messages_of([] { RegisterSteamLaunch("1234", "570"); }), "");
-    expect_command(L"\"C:\\Program Files (x86)\\Steam\\steam.exe\" steam://rungameid/570");
-    EXPECT_EQ(read_value(L"Software\\Classes\\corvane-1234\\DefaultIcon", nullptr).text, executable_path());
+    SetSteamExe(REG_SZ, steamExe, sizeof steamExe);
+    EXPECT_EQ(MessagesOf([] { RegisterSteamLaunch("1234", "570"); }), "");
+    ExpectCommand(L"\"C:\\Program Files (x86)\\Steam\\steam.exe\" steam://rungameid/570");
+    EXPECT_EQ(ReadValue(L"Software\\Classes\\corvane-1234\\DefaultIcon", nullptr).text, ExecutablePath());
 }
 
 TEST_F(LaunchRegistration, SteamLaunchWithoutUsableSteamKeyRegistersNothing) {
-    EXPECT_EQ(messages_of([] { RegisterSteamLaunch("1234", "570"); }), "Error opening Steam key\n");
-    EXPECT_FALSE(key_exists(kProtocolKey));
+    EXPECT_EQ(MessagesOf([] { RegisterSteamLaunch("1234", "570"); }), "Error opening Steam key\n");
+    EXPECT_FALSE(KeyExists(kProtocolKey));
 
     HKEY key;
     ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kSteamKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     RegCloseKey(key);
-    EXPECT_EQ(messages_of([] { RegisterSteamLaunch("1234", "570"); }), "Error reading SteamExe key\n");
+    EXPECT_EQ(MessagesOf([] { RegisterSteamLaunch("1234", "570"); }), "Error reading SteamExe key\n");
 
     // A value that fills all 520 bytes without a terminator, an empty one,
     // and one that is not text are all unusable.
     std::wstring unterminated(260, L'a');
-    set_steam_exe(REG_BINARY, unterminated.data(), 520);
-    EXPECT_EQ(messages_of([] { RegisterSteamLaunch("1234", "570"); }), "Error reading SteamExe key\n");
-    set_steam_exe(REG_SZ, L"", sizeof(wchar_t));
-    EXPECT_EQ(messages_of([] { RegisterSteamLaunch("1234", "570"); }), "Error reading SteamExe key\n");
+    SetSteamExe(REG_BINARY, unterminated.data(), 520);
+    EXPECT_EQ(MessagesOf([] { RegisterSteamLaunch("1234", "570"); }), "Error reading SteamExe key\n");
+    SetSteamExe(REG_SZ, L"", sizeof(wchar_t));
+    EXPECT_EQ(MessagesOf([] { RegisterSteamLaunch("1234", "570"); }), "Error reading SteamExe key\n");
     DWORD number = 42;
-    set_steam_exe(REG_DWORD, &number, sizeof number);
-    EXPECT_EQ(messages_of([] { RegisterSteamLaunch("1234", "570"); }), "Error reading SteamExe key\n");
+    SetSteamExe(REG_DWORD, &number, sizeof number);
+    EXPECT_EQ(MessagesOf([] { RegisterSteamLaunch("1234", "570"); }), "Error reading SteamExe key\n");
     std::wstring tooLong(300, L'b');
-    set_steam_exe(REG_SZ, tooLong.c_str(), static_cast<DWORD>((tooLong.size() + 1) * sizeof(wchar_t)));
-    EXPECT_EQ(messages_of([] { RegisterSteamLaunch("1234", "570"); }), "Error reading SteamExe key\n");
-    EXPECT_FALSE(key_exists(kProtocolKey));
+    SetSteamExe(REG_SZ, tooLong.c_str(), static_cast<DWORD>((tooLong.size() + 1) * sizeof(wchar_t)));
+    EXPECT_EQ(MessagesOf([] { RegisterSteamLaunch("1234", "570"); }), "Error reading SteamExe key\n");
+    EXPECT_FALSE(KeyExists(kProtocolKey));
 }
 
 TEST_F(LaunchRegistration, RefusesInputThatDoesNotFitItsBuffer) {
@@ -140,21 +156,21 @@ TEST_F(LaunchRegistration, RefusesInputThatDoesNotFitItsBuffer) {
     const std::string longestId(31, '1');
     const std::string longCommand(1024, 'x');
     const wchar_t steamExe[] = L"C:\\Steam\\steam.exe";
-    set_steam_exe(REG_SZ, steamExe, sizeof steamExe);
+    SetSteamExe(REG_SZ, steamExe, sizeof steamExe);
 
-    EXPECT_EQ(messages_of([&] { RegisterLaunchProtocol(longId.c_str(), nullptr); }), "Invalid application id\n");
-    EXPECT_EQ(messages_of([] { RegisterLaunchProtocol(nullptr, nullptr); }), "Invalid application id\n");
-    EXPECT_EQ(messages_of([&] { RegisterLaunchProtocol("1234", longCommand.c_str()); }), "Invalid command\n");
-    EXPECT_EQ(messages_of([&] { RegisterSteamLaunch("1234", longId.c_str()); }), "Invalid Steam id\n");
-    EXPECT_EQ(messages_of([&] { RegisterSteamLaunch(longId.c_str(), "570"); }), "Invalid application id\n");
-    EXPECT_FALSE(key_exists(kProtocolKey));
+    EXPECT_EQ(MessagesOf([&] { RegisterLaunchProtocol(longId.c_str(), nullptr); }), "Invalid application id\n");
+    EXPECT_EQ(MessagesOf([] { RegisterLaunchProtocol(nullptr, nullptr); }), "Invalid application id\n");
+    EXPECT_EQ(MessagesOf([&] { RegisterLaunchProtocol("1234", longCommand.c_str()); }), "Invalid command\n");
+    EXPECT_EQ(MessagesOf([&] { RegisterSteamLaunch("1234", longId.c_str()); }), "Invalid Steam id\n");
+    EXPECT_EQ(MessagesOf([&] { RegisterSteamLaunch(longId.c_str(), "570"); }), "Invalid application id\n");
+    EXPECT_FALSE(KeyExists(kProtocolKey));
 
     // What just fits is used whole.
     std::string longestCommand(1023, 'y');
-    EXPECT_EQ(messages_of([&] { RegisterLaunchProtocol("1234", longestCommand.c_str()); }), "");
-    expect_command(std::wstring(1023, L'y'));
-    EXPECT_EQ(messages_of([&] { RegisterSteamLaunch("1234", longestId.c_str()); }), "");
-    expect_command(L"\"C:\\Steam\\steam.exe\" steam://rungameid/" + std::wstring(31, L'1'));
+    EXPECT_EQ(MessagesOf([&] { RegisterLaunchProtocol("1234", longestCommand.c_str()); }), "");
+    ExpectCommand(std::wstring(1023, L'y'));
+    EXPECT_EQ(MessagesOf([&] { RegisterSteamLaunch("1234", longestId.c_str()); }), "");
+    ExpectCommand(L"\"C:\\Steam\\steam.exe\" steam://rungameid/" + std::wstring(31, L'1'));
 }
 
 }  // namespace

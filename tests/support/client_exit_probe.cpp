@@ -11,13 +11,13 @@
 namespace {
 
 bool answered = false;
-void on_error(int, const char*) { answered = true; }
+void OnError(int, const char*) { answered = true; }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     EventHandlers handlers = {};
-    handlers.errorHandler = on_error;  // the service answers every request with an error
+    handlers.errorHandler = OnError;  // the service answers every request with an error
     rpc_initialize("1234", &handlers, 0, nullptr);
     RichPresence presence;
     presence.state = argc > 1 ? argv[1] : "published";

@@ -41,7 +41,7 @@ std::vector<std::string> ServiceLog::LinesWith(const std::string& text) const {
     return found;
 }
 
-std::string presence_frame(int nonce, int pid, const char* state) {
+std::string PresenceFrame(int nonce, int pid, const char* state) {
     std::string activity = state != nullptr ? std::string(",\"activity\":{\"state\":\"") + state + "\",\"instance\":false}" : "";
     return "frame 1 {\"nonce\":\"" + std::to_string(nonce) + "\",\"cmd\":\"SET_ACTIVITY\",\"args\":{\"pid\":" +
            std::to_string(pid) + activity + "}}";

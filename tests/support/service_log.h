@@ -40,4 +40,4 @@ private:
 
 // What the service prints for a "SET_ACTIVITY" request whose only presence
 // field is `state` (null: a cleared presence).
-std::string presence_frame(int nonce, int pid, const char* state);
+std::string PresenceFrame(int nonce, int pid, const char* state);

@@ -30,6 +30,16 @@ int ExitCode(ChildProcess& program) {
 }
 void OnDisconnected(int code, const char* message) { disconnectReports.emplace_back(code, message); }
 
+// What the service prints for the presence that SendPresence sends, and for its answer.
+std::string PresenceLine(int nonce) {
+    return R"(frame 1 {"nonce":")" + std::to_string(nonce) +
+           R"(","cmd":"SET_ACTIVITY","args":{"pid":4242,"activity":{"state":"In a \"match\"\n",)"
+           R"("party":{"size":[1,4]},"instance":false}}})";
+}
+std::string AnswerLine(int nonce) {
+    return R"(sent 1 {"cmd":"SET_ACTIVITY","data":null,"evt":null,"nonce":")" + std::to_string(nonce) + R"("})";
+}
+
 class RpcServiceTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -102,9 +112,8 @@ TEST_F(RpcServiceTest, PrintsTheHandshakeAndEachFrameAndAnswersRequests) {
     StartService({"--clients", "1"});
     Connect();
     std::string request = SendPresence(1);
-    ExpectLine(R"(frame 1 {"nonce":"1","cmd":"SET_ACTIVITY","args":{"pid":4242,"activity":{"state":"In a \"match\"\n",)"
-               R"("party":{"size":[1,4]},"instance":false}}})");
-    ExpectLine(R"(sent 1 {"cmd":"SET_ACTIVITY","data":null,"evt":null,"nonce":"1"})");
+    ExpectLine(PresenceLine(1));
+    ExpectLine(AnswerLine(1));
     MessageDocument answer;
     ASSERT_TRUE(ReadSoon(answer));
     EXPECT_TRUE(StringMemberEquals(answer, "nonce", "1"));
@@ -123,9 +132,8 @@ TEST_F(RpcServiceTest, ServesClientsOneAfterAnother) {
     ExpectLine("disconnected");
     Connect();
     SendPresence(2);
-    ExpectLine(R"(frame 1 {"nonce":"2","cmd":"SET_ACTIVITY","args":{"pid":4242,"activity":{"state":"In a \"match\"\n",)"
-               R"("party":{"size":[1,4]},"instance":false}}})");
-    ExpectLine(R"(sent 1 {"cmd":"SET_ACTIVITY","data":null,"evt":null,"nonce":"2"})");
+    ExpectLine(PresenceLine(2));
+    ExpectLine(AnswerLine(2));
     connection->Close();
     ExpectLine("disconnected");
     EXPECT_EQ(ExitCode(service), 0);
@@ -148,8 +156,7 @@ TEST_F(RpcServiceTest, PingEventsAndErrorAnswers) {
     EXPECT_EQ(Member(sent, "x")->GetInt(), 1);
 
     SendPresence(3);
-    ExpectLine(R"(frame 1 {"nonce":"3","cmd":"SET_ACTIVITY","args":{"pid":4242,"activity":{"state":"In a \"match\"\n",)"
-               R"("party":{"size":[1,4]},"instance":false}}})");
+    ExpectLine(PresenceLine(3));
     ExpectLine(R"(sent 1 {"cmd":"SET_ACTIVITY","data":{"code":4000,"message":"Invalid \"payload\""},"evt":"ERROR","nonce":"3"})");
     MessageDocument error;
     ASSERT_TRUE(ReadSoon(error));
@@ -185,7 +192,14 @@ TEST_F(RpcServiceTest, HangupRightAfterReady) {
 TEST_F(RpcServiceTest, ReadyCanBeDelayedOrWithheld) {
     StartService({"--ready-delay", "400", "--clients", "1"});
     auto started = std::chrono::steady_clock::now();
-    Connect();
+    connection->Open();
+    ASSERT_EQ(connection->state.load(), ConnectionState::HandshakeSent);
+    // What comes before READY is printed as it comes, and not answered.
+    ASSERT_TRUE(connection->Write("{\"early\":1}", 11));
+    ExpectLine("connected");
+    ExpectLine(R"(frame 0 {"v":1,"client_id":"1234"})");
+    ExpectLine(R"(frame 1 {"early":1})");
+    ExpectLine(kReadyLine);
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(400));
     connection->Close();
     service.Kill();
@@ -207,6 +221,33 @@ TEST_F(RpcServiceTest, ReadyCanBeDelayedOrWithheld) {
     silent.Kill();
 }
 
+TEST_F(RpcServiceTest, StallReadsNothingForAWhileThenGoesOn) {
+    StartService({"--stall-after", "1", "600"});
+    Connect();
+    SendPresence(5);
+    ExpectLine(PresenceLine(5));
+    ExpectLine(AnswerLine(5));
+    auto stalled = std::chrono::steady_clock::now();
+    SendPresence(6);
+    ExpectLine(PresenceLine(6));
+    // The stall began just before the answer above was read.
+    EXPECT_GE(std::chrono::steady_clock::now() - stalled, std::chrono::milliseconds(300));
+    ExpectLine(AnswerLine(6));
+}
+
+TEST_F(RpcServiceTest, StallThenHangupWhenBothNameTheSameRequest) {
+    StartService({"--stall-after", "1", "600", "--hangup-after", "1"});
+    Connect();
+    SendPresence(7);
+    ExpectLine(PresenceLine(7));
+    ExpectLine(AnswerLine(7));
+    auto stalled = std::chrono::steady_clock::now();
+    MessageDocument answer;
+    ASSERT_TRUE(ReadSoon(answer));  // a Windows service end lets go only once its answers are read
+    ExpectLine("disconnected");
+    EXPECT_GE(std::chrono::steady_clock::now() - stalled, std::chrono::milliseconds(300));
+}
+
 TEST_F(RpcServiceTest, CommandLineErrors) {
     StartService({"--pipe", "4"});
     ChildProcess second;
@@ -214,7 +255,8 @@ TEST_F(RpcServiceTest, CommandLineErrors) {
     EXPECT_EQ(ExitCode(second), 1) << "the name is held";
 
     for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
-             {"--bogus"}, {"--pipe", "10"}, {"--close-after", "1", "x", "m"}, {"--error", "1"}}) {
+             {"--bogus"}, {"--pipe", "10"}, {"--close-after", "1", "x", "m"}, {"--error", "1"}, {"--stall-after", "1"},
+             {"--stall-after", "1", "-5"}}) {
         ChildProcess bad;
         ASSERT_TRUE(bad.Start(RPC_SERVICE_PATH, wrong));
         EXPECT_EQ(ExitCode(bad), 2) << wrong[0];

@@ -16,7 +16,8 @@ const char* const kServiceUsage =
     "\n"
     "Options:\n"
     "  --pipe N                    listen on corvane-ipc-N only (N from 0 to 9)\n"
-    "  --ready-delay MS            wait MS milliseconds before sending READY\n"
+    "  --ready-delay MS            wait MS milliseconds before sending READY; frames\n"
+    "                              that come meanwhile are printed, not answered\n"
     "  --no-ready                  never answer a handshake\n"
     "  --ping PAYLOAD              after READY, send a Ping frame carrying PAYLOAD\n"
     "  --event EVT DATA            after READY, send the event dispatch\n"
@@ -33,6 +34,12 @@ const char* const kServiceUsage =
     "                              and close the pipe\n"
     "  --hangup-after N            once N requests have come (0: right after READY),\n"
     "                              close the pipe without a Close frame\n"
+    "  --stall-after N MS          once N requests have come (0: right after READY),\n"
+    "                              read and answer nothing for MS milliseconds, then\n"
+    "                              go on (or end the connection, if --close-after or\n"
+    "                              --hangup-after name the same N); what the client\n"
+    "                              writes meanwhile waits in the pipe, and its writes\n"
+    "                              block once the pipe is full\n"
     "  --clients N                 exit with 0 once N clients have been served\n"
     "  --help                      show this text\n"
     "\n"
@@ -110,6 +117,8 @@ bool ParseServiceOptions(int argc, char** argv, ServiceOptions& options, std::st
             options.closeMessage = argv[++i];
         } else if (option == "--hangup-after") {
             if (!has(1) || !number(0, kMany, options.hangupAfter)) return false;
+        } else if (option == "--stall-after") {
+            if (!has(2) || !number(0, kMany, options.stallAfter) || !number(0, kMany, options.stallMs)) return false;
         } else if (option == "--clients") {
             if (!has(1) || !number(1, kMany, options.clients)) return false;
         } else {

@@ -18,6 +18,8 @@ struct ServiceOptions {
     int closeCode = 0;
     std::string closeMessage;
     int hangupAfter = -1;          // requests before the pipe is closed silently; -1: never
+    int stallAfter = -1;           // requests before the service stops reading for a while; -1: never
+    int stallMs = 0;
     int clients = -1;              // clients to serve before exiting; -1: no limit
     bool help = false;
 };

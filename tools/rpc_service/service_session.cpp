@@ -27,13 +27,13 @@ public:
             SendClose(4000, "Expected a handshake");
             return;
         }
-        AnswerHandshake();
-        if (EndsAfter(0)) return;
+        if (!AnswerHandshake()) return;
+        if (AfterRequests(0)) return;
         for (int requests = 0; Receive(frame);) {
             switch (frame.opcode) {
             case service_frames::kMessage:
                 Answer(frame.payload);
-                if (EndsAfter(++requests)) return;
+                if (AfterRequests(++requests)) return;
                 break;
             case service_frames::kPing:
                 Send(service_frames::kPong, frame.payload);
@@ -47,12 +47,30 @@ public:
     }
 
 private:
-    bool Receive(Frame& frame) {
-        service_frames::ReadResult result = service_frames::Read(pipe_, frame);
+    bool Receive(Frame& frame) { return Receive(frame, -1) == service_frames::ReadResult::Frame; }
+
+    // Waits up to `timeoutMs` (negative: without limit) and prints the frame that came.
+    service_frames::ReadResult Receive(Frame& frame, int timeoutMs) {
+        service_frames::ReadResult result = service_frames::Read(pipe_, frame, timeoutMs);
         if (result == service_frames::ReadResult::TooLong) PrintLine("frame too long");
-        if (result != service_frames::ReadResult::Frame) return false;
-        PrintFrame("frame", frame.opcode, frame.payload);
-        return true;
+        if (result == service_frames::ReadResult::Frame) PrintFrame("frame", frame.opcode, frame.payload);
+        return result;
+    }
+
+    // Waits `delayMs`, printing every frame that comes meanwhile, so that a
+    // client that does not wait for READY shows. False when the client went.
+    bool ReceiveFor(int delayMs) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(delayMs);
+        for (;;) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return true;
+            Frame frame;
+            service_frames::ReadResult result = Receive(frame, static_cast<int>(left.count()));
+            // A wait may end a little early; the deadline above decides.
+            if (result != service_frames::ReadResult::Frame && result != service_frames::ReadResult::TimedOut) {
+                return false;
+            }
+        }
     }
 
     // Header and payload go out in one write, as the client expects.
@@ -67,13 +85,23 @@ private:
              "{\"code\":" + std::to_string(code) + ",\"message\":" + service_json::Quote(message) + "}");
     }
 
-    void AnswerHandshake() {
+    // False when the client went while READY was delayed.
+    bool AnswerHandshake() {
         if (options_.sendReady) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(options_.readyDelayMs));
+            if (options_.readyDelayMs > 0 && !ReceiveFor(options_.readyDelayMs)) return false;
             Send(service_frames::kMessage, kReadyDispatch);
         }
         if (options_.sendPing) Send(service_frames::kPing, options_.pingPayload);
         for (const std::string& message : options_.messagesAfterReady) Send(service_frames::kMessage, message);
+        return true;
+    }
+
+    // Stalls, then ends the connection, as the options say for the number of
+    // requests that have come; true when the connection ended.
+    bool AfterRequests(int requests) {
+        // Reads nothing meanwhile: the client's writes fill the pipe and then block.
+        if (requests == options_.stallAfter) std::this_thread::sleep_for(std::chrono::milliseconds(options_.stallMs));
+        return EndsAfter(requests);
     }
 
     // A request carries a nonce; its answer carries the same one.
