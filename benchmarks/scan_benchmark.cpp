@@ -23,6 +23,9 @@
 
 namespace {
 
+using detail::FindFirstByPosition;
+using detail::PatternMatcher;
+
 constexpr std::uint64_t kTargetBytes = 256ull << 20;
 constexpr std::uint64_t kChunk = 2ull << 20;
 constexpr std::size_t kMatcherBytes = 2u << 20;  // one chunk, as the scan hands it to the matcher

@@ -8,7 +8,7 @@
 #include <memory>
 
 struct lua_State;
-struct TargetProcess;
+class TargetProcess;
 
 // Owns one Lua state; destroying the host closes it. A host exists only when
 // its script was loaded and ran without error.

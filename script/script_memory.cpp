@@ -115,14 +115,15 @@ std::uint8_t PairValue(char high, char low) {
     return static_cast<std::uint8_t>(std::strtoul(pair, nullptr, 16) & 0xFF);
 }
 
-}  // namespace
-
+// The three functions by their global names.
 const luaL_Reg kMemoryFunctions[] = {
     {"Read", Read},
     {"Find", Find},
     {"GetModuleInfo", GetModuleInfo},
     {nullptr, nullptr},
 };
+
+}  // namespace
 
 void BindMemoryFunctions(lua_State* L, TargetProcess* target) {
     lua_pushglobaltable(L);

@@ -11,9 +11,6 @@
 
 #include "target/target_process.h"
 
-// The three functions by their global names (terminated by a null entry).
-extern const luaL_Reg kMemoryFunctions[];
-
 // Sets the globals `Read`, `Find` and `GetModuleInfo`, each bound to `target`.
 void BindMemoryFunctions(lua_State* L, TargetProcess* target);
 

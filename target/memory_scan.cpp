@@ -1,9 +1,11 @@
+// The region walk and the chunked ring scan of memory_scan.h.
 #include "target/memory_scan.h"
 
 #include <algorithm>
 
 #include "target/pattern_matcher.h"
 
+namespace detail {
 namespace {
 
 // The one buffer of the program that scans read into, used as a ring: the
@@ -94,6 +96,18 @@ RegionOutcome ScanRegion(AddressSpace& space, const PatternMatcher& matcher, con
     return RegionOutcome::NoMatch;
 }
 
+// Holds the address space in its search mode for as long as it lives.
+class SearchScope {
+public:
+    explicit SearchScope(AddressSpace& space) : space_(space) { space_.BeginSearch(); }
+    SearchScope(const SearchScope&) = delete;
+    SearchScope& operator=(const SearchScope&) = delete;
+    ~SearchScope() { space_.EndSearch(); }
+
+private:
+    AddressSpace& space_;
+};
+
 }  // namespace
 
 bool ReadExact(AddressSpace& space, std::uint64_t address, void* buffer, std::uint64_t size) {
@@ -114,6 +128,7 @@ bool ScanForPattern(AddressSpace& space, const BytePattern& pattern, std::uint64
     start = std::max(start, range.lowest);
     end = std::min(end, range.end);
     const PatternMatcher matcher(pattern);
+    const SearchScope search(space);
     int attempts = 0;
     while (start < end) {
         MemoryRegion region;
@@ -132,3 +147,5 @@ bool ScanForPattern(AddressSpace& space, const BytePattern& pattern, std::uint64
     }
     return false;
 }
+
+}  // namespace detail

@@ -1,12 +1,15 @@
 #pragma once
 // Reading and scanning another process's memory, written once over the
-// AddressSpace interface that each OS backend implements.
+// AddressSpace interface that each OS backend implements. Internal to
+// target/: the public operations are ReadTargetMemory and FindPattern.
 
 #include <cstddef>
 #include <cstdint>
 
 #include "target/address_space.h"
 #include "target/target_process.h"
+
+namespace detail {
 
 // Scans read their memory in chunks of this size into the one ScanBuffer.
 constexpr std::uint64_t kScanChunkSize = 0x200000;
@@ -29,7 +32,10 @@ bool ReadExact(AddressSpace& space, std::uint64_t address, void* buffer, std::ui
 // range, where the pattern matches within one region. With `executableOnly`
 // only code regions are scanned. A failed region query or a third partial
 // copy in one region ends the search without a match; any other unreadable
-// region is skipped. Uses the one static ScanBuffer, so scans never run at
-// the same time.
+// region is skipped. The whole search runs between the space's BeginSearch
+// and EndSearch. Uses the one static ScanBuffer, so scans never run at the
+// same time.
 bool ScanForPattern(AddressSpace& space, const BytePattern& pattern, std::uint64_t start, std::uint64_t end,
                     bool executableOnly, std::uint64_t& match);
+
+}  // namespace detail

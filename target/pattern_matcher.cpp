@@ -5,6 +5,8 @@
 #define CORVANE_X86_FILTERS 1
 #endif
 
+namespace detail {
+
 bool PatternMatcher::Supports(MatcherFilter filter) {
 #ifdef CORVANE_X86_FILTERS
     __builtin_cpu_init();
@@ -175,3 +177,5 @@ std::size_t FindFirstByPosition(const BytePattern& pattern, const std::uint8_t* 
     }
     return kNoMatch;
 }
+
+}  // namespace detail

@@ -15,6 +15,8 @@
 
 #include "target/target_process.h"
 
+namespace detail {
+
 constexpr std::size_t kNoMatch = static_cast<std::size_t>(-1);
 
 // The candidate filters, from the plain loop to the widest vectors.
@@ -64,3 +66,5 @@ private:
 // The position-by-position compare: windows in ascending order of offset,
 // the positions of each window in ascending order.
 std::size_t FindFirstByPosition(const BytePattern& pattern, const std::uint8_t* data, std::size_t size);
+
+}  // namespace detail

@@ -14,12 +14,13 @@
 #include <cstring>
 #include <ctime>
 #include <iterator>
+#include <new>
 #include <string>
 #include <vector>
 
-#include "target/memory_scan.h"
+#include "target/maps_line.h"
 #include "target/region_class.h"
-#include "target/target_process.h"
+#include "target/target_backend.h"
 
 #ifndef SYS_pidfd_open
 #define SYS_pidfd_open 434
@@ -27,38 +28,17 @@
 
 namespace {
 
+using detail::MapsLine;
+using detail::MemoryRegion;
+
 // The top of user space on x86-64 with 4-level page tables: nothing above it
 // belongs to the process.
 constexpr std::uint64_t kUserSpaceEnd = 0x7ffffffff000;
 constexpr std::uint64_t kDefaultLowestAddress = 0x10000;
 
-struct MapsLine {
-    std::uint64_t start = 0;
-    std::uint64_t end = 0;
-    const char* permissions = "";
-    const char* path = "";  // empty for anonymous memory
-};
-
-// "start-end perms offset dev inode   path"; the path may hold spaces.
-bool ParseMapsLine(char* line, MapsLine& parsed) {
-    char* rest;
-    parsed.start = std::strtoull(line, &rest, 16);
-    if (*rest != '-') return false;
-    parsed.end = std::strtoull(rest + 1, &rest, 16);
-    if (*rest != ' ' || parsed.end <= parsed.start) return false;
-    parsed.permissions = ++rest;
-    for (int field = 0; field < 4; ++field) {  // permissions, offset, device, inode
-        rest = std::strchr(rest, ' ');
-        if (rest == nullptr) return false;
-        *rest++ = '\0';
-    }
-    while (*rest == ' ') ++rest;
-    parsed.path = rest;
-    return true;
-}
-
 // Calls `visit` for each mapping of the process in ascending address order
-// until it returns false. False when the maps file cannot be read.
+// until it returns false. False when the maps file cannot be read. Allocates
+// only through the C library, so it never throws.
 template <typename Visit>
 bool ForEachMapping(std::uint32_t pid, Visit visit) {
     char name[32];
@@ -72,7 +52,7 @@ bool ForEachMapping(std::uint32_t pid, Visit visit) {
     while (!stopped && (length = getline(&line, &capacity, file)) > 0) {
         if (line[length - 1] == '\n') line[length - 1] = '\0';
         MapsLine parsed;
-        if (ParseMapsLine(line, parsed)) stopped = !visit(parsed);
+        if (detail::ParseMapsLine(line, parsed)) stopped = !visit(parsed);
     }
     const bool ok = stopped || !std::ferror(file);
     std::free(line);
@@ -84,7 +64,7 @@ MemoryRegion RegionOf(const MapsLine& line) {
     MemoryRegion region;
     region.base = line.start;
     region.size = line.end - line.start;
-    ClassifyMapsRegion(line.permissions, region);
+    detail::ClassifyMapsRegion(line, region);
     return region;
 }
 
@@ -118,38 +98,46 @@ std::uint64_t LowestAddress() {
     return lowest;
 }
 
-class ProcessAddressSpace final : public AddressSpace {
+class ProcessAddressSpace final : public detail::AddressSpace {
 public:
     explicit ProcessAddressSpace(std::uint32_t pid) : pid_(pid) {}
 
-    // From now on queries look at one copy of the map instead of reading the
-    // maps file again for every region; a game has thousands of mappings.
-    // A partial copy means the map changed, so the next query takes a new copy.
-    void UseSnapshots() { useSnapshots_ = true; }
-
-    bool QueryRegion(std::uint64_t address, MemoryRegion& region) override {
-        return useSnapshots_ ? QuerySnapshot(address, region) : QueryMapsFile(address, region);
+    // During a search, queries look at one copy of the map instead of
+    // reading the maps file again for every region; a game has thousands of
+    // mappings. A partial copy means the map changed, so the next query takes
+    // a new copy.
+    void BeginSearch() override {
+        searching_ = true;
+        snapshotValid_ = false;
     }
 
-    ReadResult Read(std::uint64_t address, void* buffer, std::uint64_t size) override {
+    void EndSearch() override { searching_ = false; }
+
+    bool QueryRegion(std::uint64_t address, MemoryRegion& region) override {
+        return searching_ ? QuerySnapshot(address, region) : QueryMapsFile(address, region);
+    }
+
+    detail::ReadResult Read(std::uint64_t address, void* buffer, std::uint64_t size) override {
         iovec local{buffer, static_cast<std::size_t>(size)};
         iovec remote{reinterpret_cast<void*>(static_cast<std::uintptr_t>(address)),
                      static_cast<std::size_t>(size)};
         const ssize_t copied = process_vm_readv(static_cast<pid_t>(pid_), &local, 1, &remote, 1, 0);
-        ReadResult result;
+        detail::ReadResult result;
         if (copied < 0) {
-            result.status = errno == EFAULT ? ReadStatus::PartialCopy : ReadStatus::Failed;
+            result.status = errno == EFAULT ? detail::ReadStatus::PartialCopy : detail::ReadStatus::Failed;
         } else if (static_cast<std::uint64_t>(copied) < size) {
-            result.status = ReadStatus::PartialCopy;
+            result.status = detail::ReadStatus::PartialCopy;
         } else {
-            result.status = ReadStatus::Copied;
+            result.status = detail::ReadStatus::Copied;
             result.bytesRead = static_cast<std::uint64_t>(copied);
         }
-        if (result.status == ReadStatus::PartialCopy) snapshotValid_ = false;
+        if (result.status == detail::ReadStatus::PartialCopy) snapshotValid_ = false;
         return result;
     }
 
-    AddressRange ApplicationRange() override { return AddressRange{LowestAddress(), kUserSpaceEnd}; }
+    detail::AddressRange ApplicationRange() override {
+        return detail::AddressRange{LowestAddress(), kUserSpaceEnd};
+    }
 
 private:
     bool QueryMapsFile(std::uint64_t address, MemoryRegion& region) {
@@ -168,6 +156,9 @@ private:
         return ok && RegionAt(address, previousEnd, found ? &next : nullptr, region);
     }
 
+    // Reuses the storage of the last search's copy. An allocation failure
+    // leaves the search with std::bad_alloc, which FindPattern turns into
+    // "not found".
     bool QuerySnapshot(std::uint64_t address, MemoryRegion& region) {
         if (!snapshotValid_) {
             snapshot_.clear();
@@ -188,7 +179,7 @@ private:
     }
 
     std::uint32_t pid_;
-    bool useSnapshots_ = false;
+    bool searching_ = false;
     bool snapshotValid_ = false;
     std::vector<MemoryRegion> snapshot_;
 };
@@ -211,22 +202,24 @@ const char* BaseName(const char* path) {
 
 }  // namespace
 
-TargetProcess::~TargetProcess() {
-    if (handle != kNoHandle) close(static_cast<int>(handle));
-}
-
-std::unique_ptr<TargetProcess> OpenTarget(std::uint32_t pid) {
-    if (pid == 0 || pid > static_cast<std::uint32_t>(INT_MAX)) return nullptr;
+bool detail::OpenProcessHandle(std::uint32_t pid, std::uintptr_t& handle) {
+    if (pid == 0 || pid > static_cast<std::uint32_t>(INT_MAX)) return false;
     const long fd = syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0);
-    if (fd < 0) return nullptr;
+    if (fd < 0) return false;
     if (!MemoryIsReadable(pid)) {
         close(static_cast<int>(fd));
-        return nullptr;
+        return false;
     }
-    auto target = std::make_unique<TargetProcess>();
-    target->handle = static_cast<std::uintptr_t>(fd);
-    target->pid = pid;
-    return target;
+    handle = static_cast<std::uintptr_t>(fd);
+    return true;
+}
+
+void detail::CloseProcessHandle(std::uintptr_t handle) {
+    close(static_cast<int>(handle));
+}
+
+std::unique_ptr<detail::AddressSpace> detail::NewProcessMemory(std::uintptr_t, std::uint32_t pid) {
+    return std::unique_ptr<AddressSpace>(new (std::nothrow) ProcessAddressSpace(pid));
 }
 
 TargetWait WaitForTarget(TargetProcess& target, std::uint32_t timeoutMs) {
@@ -234,7 +227,7 @@ TargetWait WaitForTarget(TargetProcess& target, std::uint32_t timeoutMs) {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     const long long deadline = now.tv_sec * 1000LL + now.tv_nsec / 1000000 + timeoutMs;
-    pollfd wait{static_cast<int>(target.handle), POLLIN, 0};
+    pollfd wait{static_cast<int>(target.Handle()), POLLIN, 0};
     for (;;) {
         clock_gettime(CLOCK_MONOTONIC, &now);
         const long long left = std::max(0LL, deadline - (now.tv_sec * 1000LL + now.tv_nsec / 1000000));
@@ -245,27 +238,16 @@ TargetWait WaitForTarget(TargetProcess& target, std::uint32_t timeoutMs) {
     }
 }
 
-bool ReadTargetMemory(TargetProcess& target, std::uint64_t address, void* buffer, std::uint64_t size) {
-    ProcessAddressSpace space(target.pid);
-    return ReadExact(space, address, buffer, size);
-}
-
-bool FindPattern(TargetProcess& target, const BytePattern& pattern, std::uint64_t start, std::uint64_t end,
-                 bool executableOnly, std::uint64_t& match) {
-    ProcessAddressSpace space(target.pid);
-    space.UseSnapshots();
-    return ScanForPattern(space, pattern, start, end, executableOnly, match);
-}
-
-bool FindModule(TargetProcess& target, const char* name, std::uint64_t& base, std::uint64_t& size) {
-    if (name == nullptr) return false;
-    std::string path;  // of the first file-backed mapping whose base name is `name`
+// A module is a file mapped into the process: its base is the start of the
+// file's first mapping, its size reaches to the end of the file's last one.
+bool detail::ChooseModule(TargetProcess& target, ModuleChooser chooses, const void* context, ModuleSpan& span) {
+    std::string path;  // of the chosen module's first mapping
     std::uint64_t low = 0;
     std::uint64_t high = 0;
-    const bool ok = ForEachMapping(target.pid, [&](const MapsLine& line) {
+    const bool ok = ForEachMapping(target.Pid(), [&](const MapsLine& line) {
         if (line.path[0] != '/') return true;
         if (path.empty()) {
-            if (std::strcmp(BaseName(line.path), name) == 0) {
+            if (chooses(BaseName(line.path), context)) {
                 path = line.path;
                 low = line.start;
                 high = line.end;
@@ -276,7 +258,7 @@ bool FindModule(TargetProcess& target, const char* name, std::uint64_t& base, st
         return true;
     });
     if (!ok || path.empty()) return false;
-    base = low;
-    size = high - low;
+    span.base = low;
+    span.size = high - low;
     return true;
 }

@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <new>
 
-#include "target/memory_scan.h"
 #include "target/region_class.h"
-#include "target/target_process.h"
+#include "target/target_backend.h"
 
 namespace {
 
@@ -18,8 +18,8 @@ constexpr DWORD kOpenAccess = SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_
 constexpr DWORD kModuleTableEntries = 1024;
 constexpr DWORD kModuleNameSize = 260;
 
-HANDLE ProcessHandle(const TargetProcess& target) {
-    return reinterpret_cast<HANDLE>(target.handle);
+HANDLE ProcessHandle(std::uintptr_t handle) {
+    return reinterpret_cast<HANDLE>(handle);
 }
 
 // Addresses and sizes arrive as 64-bit numbers; the 32-bit build cannot
@@ -32,39 +32,39 @@ const void* RemoteAddress(std::uint64_t address) {
     return reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address));
 }
 
-class ProcessAddressSpace final : public AddressSpace {
+class ProcessAddressSpace final : public detail::AddressSpace {
 public:
     explicit ProcessAddressSpace(HANDLE process) : process_(process) {}
 
-    bool QueryRegion(std::uint64_t address, MemoryRegion& region) override {
+    bool QueryRegion(std::uint64_t address, detail::MemoryRegion& region) override {
         if (!FitsPointer(address)) return false;
         MEMORY_BASIC_INFORMATION info;
         if (VirtualQueryEx(process_, RemoteAddress(address), &info, sizeof info) == 0) return false;
         region.base = reinterpret_cast<std::uintptr_t>(info.BaseAddress);
         region.size = info.RegionSize;
-        ClassifyWindowsRegion(info.State, info.Protect, region);
+        detail::ClassifyWindowsRegion(info.State, info.Protect, region);
         return true;
     }
 
-    ReadResult Read(std::uint64_t address, void* buffer, std::uint64_t size) override {
-        ReadResult result;
+    detail::ReadResult Read(std::uint64_t address, void* buffer, std::uint64_t size) override {
+        detail::ReadResult result;
         if (!FitsPointer(address) || !FitsPointer(size)) return result;
         SIZE_T copied = 0;
         if (ReadProcessMemory(process_, RemoteAddress(address), buffer, static_cast<SIZE_T>(size), &copied)) {
-            result.status = ReadStatus::Copied;
+            result.status = detail::ReadStatus::Copied;
             result.bytesRead = copied;
         } else if (GetLastError() == ERROR_PARTIAL_COPY) {
-            result.status = ReadStatus::PartialCopy;
+            result.status = detail::ReadStatus::PartialCopy;
         }
         return result;
     }
 
     // The system reports the highest application address itself; the range
     // ends one byte above it.
-    AddressRange ApplicationRange() override {
+    detail::AddressRange ApplicationRange() override {
         SYSTEM_INFO info;
         GetSystemInfo(&info);
-        return AddressRange{
+        return detail::AddressRange{
             reinterpret_cast<std::uintptr_t>(info.lpMinimumApplicationAddress),
             static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(info.lpMaximumApplicationAddress)) +
                 1};
@@ -76,43 +76,33 @@ private:
 
 }  // namespace
 
-TargetProcess::~TargetProcess() {
-    if (handle != kNoHandle) CloseHandle(ProcessHandle(*this));
+bool detail::OpenProcessHandle(std::uint32_t pid, std::uintptr_t& handle) {
+    HANDLE process = OpenProcess(kOpenAccess, FALSE, pid);
+    if (process == nullptr) return false;
+    handle = reinterpret_cast<std::uintptr_t>(process);
+    return true;
 }
 
-std::unique_ptr<TargetProcess> OpenTarget(std::uint32_t pid) {
-    HANDLE process = OpenProcess(kOpenAccess, FALSE, pid);
-    if (process == nullptr) return nullptr;
-    auto target = std::make_unique<TargetProcess>();
-    target->handle = reinterpret_cast<std::uintptr_t>(process);
-    target->pid = pid;
-    return target;
+void detail::CloseProcessHandle(std::uintptr_t handle) {
+    CloseHandle(ProcessHandle(handle));
+}
+
+std::unique_ptr<detail::AddressSpace> detail::NewProcessMemory(std::uintptr_t handle, std::uint32_t) {
+    return std::unique_ptr<AddressSpace>(new (std::nothrow) ProcessAddressSpace(ProcessHandle(handle)));
 }
 
 TargetWait WaitForTarget(TargetProcess& target, std::uint32_t timeoutMs) {
-    switch (WaitForSingleObject(ProcessHandle(target), timeoutMs)) {
+    switch (WaitForSingleObject(ProcessHandle(target.Handle()), timeoutMs)) {
         case WAIT_OBJECT_0: return TargetWait::Ended;
         case WAIT_TIMEOUT: return TargetWait::TimedOut;
         default: return TargetWait::Failed;
     }
 }
 
-bool ReadTargetMemory(TargetProcess& target, std::uint64_t address, void* buffer, std::uint64_t size) {
-    ProcessAddressSpace space(ProcessHandle(target));
-    return ReadExact(space, address, buffer, size);
-}
-
-bool FindPattern(TargetProcess& target, const BytePattern& pattern, std::uint64_t start, std::uint64_t end,
-                 bool executableOnly, std::uint64_t& match) {
-    ProcessAddressSpace space(ProcessHandle(target));
-    return ScanForPattern(space, pattern, start, end, executableOnly, match);
-}
-
 // Only the first 1024 modules the system lists are examined; the table is
-// fixed in size.
-bool FindModule(TargetProcess& target, const char* name, std::uint64_t& base, std::uint64_t& size) {
-    if (name == nullptr) return false;
-    const HANDLE process = ProcessHandle(target);
+// fixed in size. A name that cannot be had ends the lookup.
+bool detail::ChooseModule(TargetProcess& target, ModuleChooser chooses, const void* context, ModuleSpan& span) {
+    const HANDLE process = ProcessHandle(target.Handle());
     HMODULE modules[kModuleTableEntries];
     DWORD bytes = 0;
     if (!EnumProcessModulesEx(process, modules, sizeof modules, &bytes, LIST_MODULES_ALL)) return false;
@@ -121,11 +111,11 @@ bool FindModule(TargetProcess& target, const char* name, std::uint64_t& base, st
         char moduleName[kModuleNameSize];
         std::memset(moduleName, 0, sizeof moduleName);
         if (GetModuleBaseNameA(process, modules[i], moduleName, sizeof moduleName) == 0) return false;
-        if (std::strcmp(moduleName, name) != 0) continue;
+        if (!chooses(moduleName, context)) continue;
         MODULEINFO info;
         if (!GetModuleInformation(process, modules[i], &info, sizeof info)) return false;
-        base = reinterpret_cast<std::uintptr_t>(info.lpBaseOfDll);
-        size = info.SizeOfImage;
+        span.base = reinterpret_cast<std::uintptr_t>(info.lpBaseOfDll);
+        span.size = info.SizeOfImage;
         return true;
     }
     return false;

@@ -16,6 +16,8 @@
 
 namespace {
 
+using namespace detail;
+
 constexpr std::uint64_t kMiB = 0x100000;
 constexpr std::uint64_t kNone = ~std::uint64_t{0};
 const std::vector<std::uint8_t> kHit = {0xde, 0xad, 0x77, 0xef};  // matches DeadEf()

@@ -7,6 +7,8 @@
 
 namespace {
 
+using namespace detail;
+
 TEST(RegionClass, WindowsStateAndProtection) {
     const struct {
         std::uint32_t state;
@@ -47,8 +49,10 @@ TEST(RegionClass, MapsPermissions) {
         {"r-xs", true, true},  {"--xp", false, false}, {"---p", false, false}, {"-w-p", false, false},
     };
     for (const auto& c : cases) {
+        MapsLine line;
+        line.permissions = c.permissions;
         MemoryRegion region;
-        ClassifyMapsRegion(c.permissions, region);
+        ClassifyMapsRegion(line, region);
         EXPECT_EQ(region.readable, c.readable) << c.permissions;
         EXPECT_EQ(region.executable, c.executable) << c.permissions;
     }

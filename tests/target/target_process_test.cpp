@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "support/target_child_client.h"
@@ -50,6 +51,13 @@ TEST(TargetProcessOpen, FailsForAProcessThatDoesNotExist) {
     EXPECT_EQ(OpenTarget(0), nullptr);
     EXPECT_EQ(OpenTarget(0xFFFFFFFF), nullptr);
 }
+
+// There is no empty target: a "no handle" value would stand for a process
+// (on Windows ~0 is the companion's own), so only a successful open makes one.
+static_assert(!std::is_default_constructible_v<TargetProcess>, "only OpenTarget makes a target");
+static_assert(!std::is_constructible_v<TargetProcess, std::uintptr_t, std::uint32_t>, "only OpenTarget makes a target");
+static_assert(!std::is_copy_constructible_v<TargetProcess> && !std::is_move_constructible_v<TargetProcess>,
+              "a target has one owner");
 
 TEST_F(TargetProcessTest, ReadsExactlyWithinOneRegion) {
     // Block 0: two read-write pages, then a read-only page right after them.
