@@ -94,12 +94,22 @@ int Find(lua_State* L) {
     return 1;
 }
 
+// Lua calls this function from C: whatever the lookup meets must end here as
+// "not found" rather than unwind through Lua's frames.
+bool FindModuleQuietly(TargetProcess& target, const char* name, std::uint64_t& base, std::uint64_t& size) {
+    try {
+        return FindModule(target, name, base, size);
+    } catch (...) {
+        return false;
+    }
+}
+
 // GetModuleInfo(name) -> base, size; or nil, nil.
 int GetModuleInfo(lua_State* L) {
     const char* name = luaL_checklstring(L, 1, nullptr);
     std::uint64_t base = 0;
     std::uint64_t size = 0;
-    if (FindModule(UpvalueTarget(L), name, base, size)) {
+    if (FindModuleQuietly(UpvalueTarget(L), name, base, size)) {
         lua_pushinteger(L, static_cast<lua_Integer>(base));
         lua_pushinteger(L, static_cast<lua_Integer>(size));
     } else {

@@ -15,7 +15,6 @@
 #include <ctime>
 #include <iterator>
 #include <new>
-#include <string>
 #include <vector>
 
 #include "target/maps_line.h"
@@ -200,6 +199,10 @@ const char* BaseName(const char* path) {
     return slash != nullptr ? slash + 1 : path;
 }
 
+// Room for the longest path the kernel prints in a maps line (PATH_MAX) and
+// a " (deleted)" after it.
+constexpr std::size_t kMappedPathCapacity = PATH_MAX + 16;
+
 }  // namespace
 
 bool detail::OpenProcessHandle(std::uint32_t pid, std::uintptr_t& handle) {
@@ -240,24 +243,27 @@ TargetWait WaitForTarget(TargetProcess& target, std::uint32_t timeoutMs) {
 
 // A module is a file mapped into the process: its base is the start of the
 // file's first mapping, its size reaches to the end of the file's last one.
+// The path is kept in a fixed buffer, so the lookup allocates nothing that
+// could throw; a path longer than any the kernel prints is never chosen.
 bool detail::ChooseModule(TargetProcess& target, ModuleChooser chooses, const void* context, ModuleSpan& span) {
-    std::string path;  // of the chosen module's first mapping
+    char path[kMappedPathCapacity];  // of the chosen module's first mapping
+    bool chosen = false;
     std::uint64_t low = 0;
     std::uint64_t high = 0;
     const bool ok = ForEachMapping(target.Pid(), [&](const MapsLine& line) {
         if (line.path[0] != '/') return true;
-        if (path.empty()) {
-            if (chooses(BaseName(line.path), context)) {
-                path = line.path;
-                low = line.start;
-                high = line.end;
-            }
-        } else if (path == line.path) {
+        if (!chosen) {
+            if (std::strlen(line.path) >= sizeof path || !chooses(BaseName(line.path), context)) return true;
+            std::strcpy(path, line.path);
+            chosen = true;
+            low = line.start;
+            high = line.end;
+        } else if (std::strcmp(path, line.path) == 0) {
             high = std::max(high, line.end);
         }
         return true;
     });
-    if (!ok || path.empty()) return false;
+    if (!ok || !chosen) return false;
     span.base = low;
     span.size = high - low;
     return true;
