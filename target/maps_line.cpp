@@ -43,4 +43,20 @@ bool ParseMapsLine(char* line, MapsLine& parsed) {
     return true;
 }
 
+bool ParseVmFlags(const char* line, bool& cannotBeRead) {
+    static constexpr char kPrefix[] = "VmFlags:";
+    if (std::strncmp(line, kPrefix, sizeof kPrefix - 1) != 0) return false;
+    cannotBeRead = false;
+    const char* flag = line + sizeof kPrefix - 1;
+    while (*flag != '\0') {
+        while (*flag == ' ') ++flag;
+        const std::size_t length = std::strcspn(flag, " ");
+        if (length == 2 && (std::strncmp(flag, "io", 2) == 0 || std::strncmp(flag, "pf", 2) == 0)) {
+            cannotBeRead = true;
+        }
+        flag += length;
+    }
+    return true;
+}
+
 }  // namespace detail

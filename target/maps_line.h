@@ -1,7 +1,7 @@
 #pragma once
-// The text of a Linux process's memory map: the lines of /proc/<pid>/maps.
-// Parsing is kept apart from the Linux backend, which reads the file, so its
-// rules are tested natively.
+// The text of a Linux process's memory map: the lines of /proc/<pid>/maps and
+// the VmFlags lines of /proc/<pid>/smaps. Parsing is kept apart from the
+// Linux backend, which reads the files, so its rules are tested natively.
 
 #include <cstdint>
 
@@ -20,5 +20,11 @@ struct MapsLine {
 // describes no mapping, such as the field lines between the mappings of
 // smaps ("Size: 4 kB").
 bool ParseMapsLine(char* line, MapsLine& parsed);
+
+// True when `line` is the VmFlags line of smaps ("VmFlags: rd mr pf io de"),
+// with `cannotBeRead` set when the flags mark memory that no read of another
+// process ever reaches: `io` (I/O memory) or `pf` (raw page frames, as device
+// mappings and the kernel's [vvar] are).
+bool ParseVmFlags(const char* line, bool& cannotBeRead);
 
 }  // namespace detail

@@ -31,8 +31,10 @@ constexpr std::uint32_t kPageGuard = 0x100;
 // them combined with a modifier bit (such as guard) do not count.
 void ClassifyWindowsRegion(std::uint32_t state, std::uint32_t protect, MemoryRegion& region);
 
-// From a line of /proc/<pid>/maps. Readable: has 'r'. Executable: readable
-// and has 'x' (r-x or rwx).
+// From a line of /proc/<pid>/maps. Readable: has 'r', and is not one of the
+// kernel's [vvar] mappings, which the map lists as readable although no read
+// of another process ever reaches them. Executable: readable and has 'x'
+// (r-x or rwx).
 void ClassifyMapsRegion(const MapsLine& line, MemoryRegion& region);
 
 }  // namespace detail

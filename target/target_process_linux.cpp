@@ -13,11 +13,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <iterator>
 #include <new>
-#include <vector>
 
 #include "target/maps_line.h"
+#include "target/memory_map.h"
 #include "target/region_class.h"
 #include "target/target_backend.h"
 
@@ -35,53 +34,60 @@ using detail::MemoryRegion;
 constexpr std::uint64_t kUserSpaceEnd = 0x7ffffffff000;
 constexpr std::uint64_t kDefaultLowestAddress = 0x10000;
 
+// An open file of /proc/<pid>/ and the buffer of its current line, both
+// released however the reading ends.
+class ProcLines {
+public:
+    ProcLines(std::uint32_t pid, const char* file) {
+        char name[40];
+        std::snprintf(name, sizeof name, "/proc/%u/%s", pid, file);
+        stream_ = std::fopen(name, "re");
+    }
+    ProcLines(const ProcLines&) = delete;
+    ProcLines& operator=(const ProcLines&) = delete;
+    ~ProcLines() {
+        std::free(line_);
+        if (stream_ != nullptr) std::fclose(stream_);
+    }
+
+    bool IsOpen() const { return stream_ != nullptr; }
+    bool Failed() const { return std::ferror(stream_) != 0; }
+
+    // The next line without its line end, or null at the end of the file.
+    char* Next() {
+        const ssize_t length = getline(&line_, &capacity_, stream_);
+        if (length <= 0) return nullptr;
+        if (line_[length - 1] == '\n') line_[length - 1] = '\0';
+        return line_;
+    }
+
+private:
+    FILE* stream_ = nullptr;
+    char* line_ = nullptr;
+    std::size_t capacity_ = 0;
+};
+
+// Calls `visit` with each line of /proc/<pid>/`file` until it returns false.
+// False when the file cannot be read. Allocates only through the C library;
+// whatever `visit` throws leaves nothing open.
+template <typename Visit>
+bool ForEachLine(std::uint32_t pid, const char* file, Visit visit) {
+    ProcLines lines(pid, file);
+    if (!lines.IsOpen()) return false;
+    while (char* line = lines.Next()) {
+        if (!visit(line)) return true;
+    }
+    return !lines.Failed();
+}
+
 // Calls `visit` for each mapping of the process in ascending address order
-// until it returns false. False when the maps file cannot be read. Allocates
-// only through the C library, so it never throws.
+// until it returns false. False when the maps file cannot be read.
 template <typename Visit>
 bool ForEachMapping(std::uint32_t pid, Visit visit) {
-    char name[32];
-    std::snprintf(name, sizeof name, "/proc/%u/maps", pid);
-    FILE* file = std::fopen(name, "re");
-    if (file == nullptr) return false;
-    char* line = nullptr;
-    std::size_t capacity = 0;
-    ssize_t length;
-    bool stopped = false;
-    while (!stopped && (length = getline(&line, &capacity, file)) > 0) {
-        if (line[length - 1] == '\n') line[length - 1] = '\0';
+    return ForEachLine(pid, "maps", [&](char* line) {
         MapsLine parsed;
-        if (detail::ParseMapsLine(line, parsed)) stopped = !visit(parsed);
-    }
-    const bool ok = stopped || !std::ferror(file);
-    std::free(line);
-    std::fclose(file);
-    return ok;
-}
-
-MemoryRegion RegionOf(const MapsLine& line) {
-    MemoryRegion region;
-    region.base = line.start;
-    region.size = line.end - line.start;
-    detail::ClassifyMapsRegion(line, region);
-    return region;
-}
-
-// The region at `address` given the end of the mapping before it and the
-// first mapping that ends above it (if any): that mapping when it holds the
-// address, otherwise the unreadable gap up to the next mapping.
-bool RegionAt(std::uint64_t address, std::uint64_t previousEnd, const MemoryRegion* next,
-              MemoryRegion& region) {
-    if (next != nullptr && next->base <= address) {
-        region = *next;
-        return true;
-    }
-    const std::uint64_t gapEnd = next != nullptr ? next->base : kUserSpaceEnd;
-    if (address >= gapEnd) return false;
-    region = MemoryRegion{};
-    region.base = previousEnd;
-    region.size = gapEnd - previousEnd;
-    return true;
+        return !detail::ParseMapsLine(line, parsed) || visit(parsed);
+    });
 }
 
 std::uint64_t LowestAddress() {
@@ -97,41 +103,53 @@ std::uint64_t LowestAddress() {
     return lowest;
 }
 
+detail::ReadResult ReadOnce(std::uint32_t pid, std::uint64_t address, void* buffer, std::uint64_t size) {
+    iovec local{buffer, static_cast<std::size_t>(size)};
+    iovec remote{reinterpret_cast<void*>(static_cast<std::uintptr_t>(address)), static_cast<std::size_t>(size)};
+    const ssize_t copied = process_vm_readv(static_cast<pid_t>(pid), &local, 1, &remote, 1, 0);
+    detail::ReadResult result;
+    if (copied < 0) {
+        result.status = errno == EFAULT ? detail::ReadStatus::PartialCopy : detail::ReadStatus::Failed;
+    } else if (static_cast<std::uint64_t>(copied) < size) {
+        result.status = detail::ReadStatus::PartialCopy;
+    } else {
+        result.status = detail::ReadStatus::Copied;
+        result.bytesRead = static_cast<std::uint64_t>(copied);
+    }
+    return result;
+}
+
+bool SameRange(const MemoryRegion& a, const MemoryRegion& b) {
+    return a.base == b.base && a.size == b.size;
+}
+
 class ProcessAddressSpace final : public detail::AddressSpace {
 public:
-    explicit ProcessAddressSpace(std::uint32_t pid) : pid_(pid) {}
+    explicit ProcessAddressSpace(std::uint32_t pid) : pid_(pid), map_(kUserSpaceEnd) {}
 
     // During a search, queries look at one copy of the map instead of
     // reading the maps file again for every region; a game has thousands of
-    // mappings. A partial copy means the map changed, so the next query takes
-    // a new copy.
+    // mappings. The copy is taken at the first query and again only after a
+    // read fails.
     void BeginSearch() override {
         searching_ = true;
-        snapshotValid_ = false;
+        copyValid_ = false;
+        flagsTaken_ = false;
+        map_.ForgetUnreadable();
     }
 
     void EndSearch() override { searching_ = false; }
 
     bool QueryRegion(std::uint64_t address, MemoryRegion& region) override {
-        return searching_ ? QuerySnapshot(address, region) : QueryMapsFile(address, region);
+        if (!searching_) return QueryMapsFile(address, region);
+        if (!copyValid_ && !TakeCopy("maps")) return false;
+        return map_.Query(address, region);
     }
 
     detail::ReadResult Read(std::uint64_t address, void* buffer, std::uint64_t size) override {
-        iovec local{buffer, static_cast<std::size_t>(size)};
-        iovec remote{reinterpret_cast<void*>(static_cast<std::uintptr_t>(address)),
-                     static_cast<std::size_t>(size)};
-        const ssize_t copied = process_vm_readv(static_cast<pid_t>(pid_), &local, 1, &remote, 1, 0);
-        detail::ReadResult result;
-        if (copied < 0) {
-            result.status = errno == EFAULT ? detail::ReadStatus::PartialCopy : detail::ReadStatus::Failed;
-        } else if (static_cast<std::uint64_t>(copied) < size) {
-            result.status = detail::ReadStatus::PartialCopy;
-        } else {
-            result.status = detail::ReadStatus::Copied;
-            result.bytesRead = static_cast<std::uint64_t>(copied);
-        }
-        if (result.status == detail::ReadStatus::PartialCopy) snapshotValid_ = false;
-        return result;
+        const detail::ReadResult result = ReadOnce(pid_, address, buffer, size);
+        if (result.status != detail::ReadStatus::PartialCopy || !searching_) return result;
+        return AfterFailedRead(address, buffer, size);
     }
 
     detail::AddressRange ApplicationRange() override {
@@ -148,39 +166,64 @@ private:
                 previousEnd = line.end;
                 return true;
             }
-            next = RegionOf(line);
+            next.base = line.start;
+            next.size = line.end - line.start;
+            detail::ClassifyMapsRegion(line, next);
             found = true;
             return false;
         });
-        return ok && RegionAt(address, previousEnd, found ? &next : nullptr, region);
+        return ok && detail::RegionAround(address, previousEnd, found ? &next : nullptr, kUserSpaceEnd, region);
     }
 
-    // Reuses the storage of the last search's copy. An allocation failure
-    // leaves the search with std::bad_alloc, which FindPattern turns into
-    // "not found".
-    bool QuerySnapshot(std::uint64_t address, MemoryRegion& region) {
-        if (!snapshotValid_) {
-            snapshot_.clear();
-            if (!ForEachMapping(pid_, [&](const MapsLine& line) {
-                    snapshot_.push_back(RegionOf(line));
-                    return true;
-                })) {
-                return false;
+    // A new copy of the map from /proc/<pid>/maps, or from smaps, whose
+    // VmFlags mark the mappings of devices and I/O memory.
+    bool TakeCopy(const char* file) {
+        map_.Clear();
+        copyValid_ = ForEachLine(pid_, file, [&](char* line) {
+            MapsLine parsed;
+            bool cannotBeRead = false;
+            if (detail::ParseMapsLine(line, parsed)) {
+                map_.Add(parsed);
+            } else if (detail::ParseVmFlags(line, cannotBeRead) && cannotBeRead) {
+                map_.MarkLastUnreadable();
             }
-            snapshotValid_ = true;
+            return true;
+        });
+        return copyValid_;
+    }
+
+    // A read of a mapping that the copy lists as readable has failed: the
+    // map has changed since the copy was taken, or no read reaches that
+    // mapping. A new copy tells them apart; the first of a search comes from
+    // smaps, so every device and I/O mapping is known at once. A mapping so
+    // flagged, or one listed unchanged that fails a second read, is stepped
+    // over like a no-access region for the rest of the search (Failed); a
+    // changed map is a partial copy, which the scan counts and retries.
+    detail::ReadResult AfterFailedRead(std::uint64_t address, void* buffer, std::uint64_t size) {
+        detail::ReadResult partialCopy;
+        partialCopy.status = detail::ReadStatus::PartialCopy;
+        MemoryRegion before;
+        const bool listed = map_.MappingAt(address, before);
+        const bool withFlags = !flagsTaken_;
+        flagsTaken_ = true;
+        MemoryRegion now;
+        if (!TakeCopy(withFlags ? "smaps" : "maps") || !listed || !map_.MappingAt(address, now) ||
+            !SameRange(before, now)) {
+            return partialCopy;
         }
-        const auto next =
-            std::upper_bound(snapshot_.begin(), snapshot_.end(), address,
-                             [](std::uint64_t a, const MemoryRegion& r) { return a < r.base + r.size; });
-        const std::uint64_t previousEnd =
-            next == snapshot_.begin() ? 0 : std::prev(next)->base + std::prev(next)->size;
-        return RegionAt(address, previousEnd, next == snapshot_.end() ? nullptr : &*next, region);
+        if (now.readable) {
+            const detail::ReadResult again = ReadOnce(pid_, address, buffer, size);
+            if (again.status != detail::ReadStatus::PartialCopy) return again;
+            map_.MarkUnreadable(now);
+        }
+        return detail::ReadResult{};  // Failed
     }
 
     std::uint32_t pid_;
     bool searching_ = false;
-    bool snapshotValid_ = false;
-    std::vector<MemoryRegion> snapshot_;
+    bool copyValid_ = false;
+    bool flagsTaken_ = false;  // a copy of this search came from smaps
+    detail::MemoryMap map_;
 };
 
 // The same permission test process_vm_readv makes: opening the memory file

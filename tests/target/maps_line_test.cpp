@@ -66,4 +66,30 @@ TEST(MapsLine, RefusesLinesThatDescribeNoMapping) {
     }
 }
 
+TEST(MapsLine, VmFlagsTellMemoryThatCannotBeRead) {
+    const struct {
+        const char* line;
+        bool isFlags;
+        bool cannotBeRead;
+    } cases[] = {
+        {"VmFlags: rd mr pf io de dd ", true, true},  // [vvar] as the kernel prints it
+        {"VmFlags: rd wr sh mr mw me ms io pf dd", true, true},
+        {"VmFlags: rd wr mr mw me ac sd", true, false},
+        {"VmFlags: rd mr io", true, true},       // the last flag, without a blank after it
+        {"VmFlags: rd pf", true, true},
+        {"VmFlags: rd iop pfx", true, false},    // whole flags only
+        {"VmFlags:", true, false},
+        {"VmFlag: rd io", false, false},
+        {"Size:                  4 kB", false, false},
+        {"7f00-7f10 rw-p 00000000 00:00 0 ", false, false},
+    };
+    for (const auto& c : cases) {
+        bool cannotBeRead = !c.cannotBeRead;
+        EXPECT_EQ(ParseVmFlags(c.line, cannotBeRead), c.isFlags) << c.line;
+        if (c.isFlags) {
+            EXPECT_EQ(cannotBeRead, c.cannotBeRead) << c.line;
+        }
+    }
+}
+
 }  // namespace

@@ -51,10 +51,30 @@ TEST(RegionClass, MapsPermissions) {
     for (const auto& c : cases) {
         MapsLine line;
         line.permissions = c.permissions;
+        line.path = "/usr/lib/libgame.so";
         MemoryRegion region;
         ClassifyMapsRegion(line, region);
         EXPECT_EQ(region.readable, c.readable) << c.permissions;
         EXPECT_EQ(region.executable, c.executable) << c.permissions;
+    }
+}
+
+// The kernel's [vvar] pages are listed as "r--p", but no read reaches them.
+TEST(RegionClass, MapsNamesOfMemoryNoReadReaches) {
+    const struct {
+        const char* path;
+        bool readable;
+    } cases[] = {
+        {"[vvar]", false}, {"[vvar_vclock]", false}, {"[vdso]", true},        {"[stack]", true},
+        {"", true},        {"/tmp/[vvar]", true},    {"[vvar] (deleted)", true},
+    };
+    for (const auto& c : cases) {
+        MapsLine line;
+        line.permissions = "r--p";
+        line.path = c.path;
+        MemoryRegion region;
+        ClassifyMapsRegion(line, region);
+        EXPECT_EQ(region.readable, c.readable) << c.path;
     }
 }
 
