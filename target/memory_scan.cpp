@@ -4,16 +4,28 @@
 #include <algorithm>
 
 #include "target/pattern_matcher.h"
+#include "target/target_backend.h"
 
 namespace detail {
 namespace {
 
 // The one buffer of the program that scans read into, used as a ring: the
-// byte at offset n of the current region's scan lands at n mod its size.
-struct ScanBuffer {
-    alignas(64) std::uint8_t bytes[kScanBufferSize];
-};
-ScanBuffer scanBuffer;
+// byte at offset n of the current region's scan lands at n mod its size. Its
+// static storage has room to align it to kScanRingAlignment, so the OS can
+// back it with two large pages; the backend is asked to before its first
+// use. Untouched, the storage costs no memory.
+std::uint8_t scanRingStorage[kScanBufferSize + kScanRingAlignment];
+
+std::uint8_t* ScanRing() {
+    static std::uint8_t* const ring = [] {
+        const auto address = reinterpret_cast<std::uintptr_t>(scanRingStorage);
+        const std::size_t skip = (kScanRingAlignment - address % kScanRingAlignment) % kScanRingAlignment;
+        std::uint8_t* aligned = scanRingStorage + skip;
+        PrepareScanRing(aligned, kScanBufferSize);
+        return aligned;
+    }();
+    return ring;
+}
 
 enum class RegionOutcome { NoMatch, Match, PartialCopy };
 
@@ -31,10 +43,11 @@ bool QueryHolding(AddressSpace& space, std::uint64_t address, MemoryRegion& regi
 // A window that starts at ring offset `start` and runs past the ring's end:
 // its first part lies in the buffer's last bytes, the rest in its first bytes.
 bool RingWindowMatches(const BytePattern& pattern, std::size_t start) {
+    const std::uint8_t* ring = ScanRing();
     for (std::size_t j = 0; j < pattern.bytes.size(); ++j) {
         std::size_t at = start + j;
         if (at >= kScanBufferSize) at -= kScanBufferSize;
-        if (pattern.mask[j] != 0 && scanBuffer.bytes[at] != pattern.bytes[j]) return false;
+        if (pattern.mask[j] != 0 && ring[at] != pattern.bytes[j]) return false;
     }
     return true;
 }
@@ -48,13 +61,13 @@ bool FindInRing(const PatternMatcher& matcher, const BytePattern& pattern, std::
     const std::size_t span = static_cast<std::size_t>(read - first);  // less than the ring's size
     std::size_t k;
     if (begin + span <= kScanBufferSize) {
-        k = matcher.FindFirst(scanBuffer.bytes + begin, span);
+        k = matcher.FindFirst(ScanRing() + begin, span);
         offset = first + k;
         return k != kNoMatch;
     }
     // The bytes run past the ring's end, which scan offset `wrap` meets.
     const std::uint64_t wrap = first + (kScanBufferSize - begin);
-    k = matcher.FindFirst(scanBuffer.bytes + begin, kScanBufferSize - begin);
+    k = matcher.FindFirst(ScanRing() + begin, kScanBufferSize - begin);
     if (k != kNoMatch) {
         offset = first + k;
         return true;
@@ -66,7 +79,7 @@ bool FindInRing(const PatternMatcher& matcher, const BytePattern& pattern, std::
             return true;
         }
     }
-    k = matcher.FindFirst(scanBuffer.bytes, static_cast<std::size_t>(read - wrap));
+    k = matcher.FindFirst(ScanRing(), static_cast<std::size_t>(read - wrap));
     offset = wrap + k;
     return k != kNoMatch;
 }
@@ -81,7 +94,7 @@ RegionOutcome ScanRegion(AddressSpace& space, const PatternMatcher& matcher, con
     std::uint64_t nextWindow = 0;  // offset of the first window not yet tested
     while (read < total) {
         const std::uint64_t chunk = std::min(kScanChunkSize, total - read);
-        ReadResult result = space.Read(start + read, scanBuffer.bytes + read % kScanBufferSize, chunk);
+        ReadResult result = space.Read(start + read, ScanRing() + read % kScanBufferSize, chunk);
         if (result.status == ReadStatus::PartialCopy) return RegionOutcome::PartialCopy;
         if (result.status != ReadStatus::Copied || result.bytesRead != chunk) return RegionOutcome::NoMatch;
         read += chunk;

@@ -17,6 +17,9 @@ constexpr std::uint64_t kScanChunkSize = 0x200000;
 // whole chunk before it are always present: windows that span two chunks
 // are tested without copying.
 constexpr std::size_t kScanBufferSize = 0x400000;
+// The ScanBuffer starts at a multiple of this, the size of a large page on
+// x86 and x86-64.
+constexpr std::size_t kScanRingAlignment = 0x200000;
 // A region whose reads end in a partial copy is attempted this often in all.
 constexpr int kScanAttemptsPerRegion = 3;
 // A pattern longer than one chunk does not fit the ring and is refused.

@@ -1,9 +1,11 @@
 #pragma once
 // What each OS backend (target_process_linux.cpp, target_process_win.cpp)
 // provides to the portable target code above it: the process handle, the
-// target's memory as an AddressSpace and the module list. The backends also
-// implement WaitForTarget. Nothing here throws.
+// target's memory as an AddressSpace, the module list and a hint for the
+// scan's buffer. The backends also implement WaitForTarget. Nothing here
+// throws.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -34,5 +36,11 @@ using ModuleChooser = bool (*)(const char* baseName, const void* context);
 // True with the span of the first module that `chooses` accepts. False when
 // none is accepted or the list cannot be read.
 bool ChooseModule(TargetProcess& target, ModuleChooser chooses, const void* context, ModuleSpan& span);
+
+// Called once, before the scan's ring buffer (memory_scan.h) is first
+// touched, with its start, aligned to kScanRingAlignment, and its size: a
+// backend may ask the OS to back it with large pages, so that its first use
+// costs two page faults instead of a thousand.
+void PrepareScanRing(void* ring, std::size_t size);
 
 }  // namespace detail

@@ -91,6 +91,11 @@ std::unique_ptr<detail::AddressSpace> detail::NewProcessMemory(std::uintptr_t ha
     return std::unique_ptr<AddressSpace>(new (std::nothrow) ProcessAddressSpace(ProcessHandle(handle)));
 }
 
+// Large pages on Windows need the right to lock pages in memory, which a
+// companion started by the chat application does not hold: the ring keeps
+// the system's small pages.
+void detail::PrepareScanRing(void*, std::size_t) {}
+
 TargetWait WaitForTarget(TargetProcess& target, std::uint32_t timeoutMs) {
     switch (WaitForSingleObject(ProcessHandle(target.Handle()), timeoutMs)) {
         case WAIT_OBJECT_0: return TargetWait::Ended;
