@@ -57,7 +57,8 @@ test-addon: $(ADDON) build-linux
 demo: setup build-linux
 	@tools/demo
 
-bench: setup
+bench:
+	@tools/setup --bench
 	@test -f build/linux-bench/build.ninja || cmake --preset linux-bench >/dev/null
 	@cmake --build --preset linux-bench -- -j2
 	@for b in build/linux-bench/benchmarks/*_benchmark; do "$$b"; done
