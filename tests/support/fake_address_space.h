@@ -45,8 +45,16 @@ public:
         std::memcpy(region->bytes.data() + (address - region->base), bytes.data(), bytes.size());
     }
 
+    void BeginSearch() override {
+        ++searches;
+        searching = true;
+    }
+
+    void EndSearch() override { searching = false; }
+
     bool QueryRegion(std::uint64_t address, detail::MemoryRegion& out) override {
         ++queries;
+        if (!searching) ++queriesOutsideSearch;
         if (address >= range.end) return false;
         if (const FakeRegion* region = Holding(address)) {
             if (region->queryFails) return false;
@@ -99,6 +107,9 @@ public:
 
     detail::AddressRange range{0x10000, 0x7FFFFFFF0000};
     int queries = 0;
+    int queriesOutsideSearch = 0;
+    int searches = 0;        // BeginSearch calls
+    bool searching = false;  // between BeginSearch and EndSearch
     std::vector<std::pair<std::uint64_t, std::uint64_t>> reads;  // address, size
 
 private:
