@@ -101,6 +101,7 @@ demo: setup build-linux-release
 	@tools/demo
 
 bench: setup build-linux-release
+	@tools/setup --bench
 	@$(call configure,linux-bench)
 	@cmake --build --preset linux-bench -- -j2
 	@for b in build/linux-bench/benchmarks/*_benchmark; do "$$b"; done

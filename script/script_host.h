@@ -11,7 +11,7 @@
 #include "script/memory_counters.h"
 
 struct lua_State;
-struct TargetProcess;
+class TargetProcess;
 
 // Owns one Lua state; destroying the host closes it. A host exists only when
 // its script was loaded and ran without error.

@@ -108,13 +108,23 @@ int Find(lua_State* L) {
     return 1;
 }
 
+// Lua calls this function from C: whatever the lookup meets must end here as
+// "not found" rather than unwind through Lua's frames.
+bool FindModuleQuietly(TargetProcess& target, const char* name, std::uint64_t& base, std::uint64_t& size) {
+    try {
+        return FindModule(target, name, base, size);
+    } catch (...) {
+        return false;
+    }
+}
+
 // GetModuleInfo(name) -> base, size; or nil, nil.
 int GetModuleInfo(lua_State* L) {
     ++UpvalueCounters(L).moduleLookups;
     const char* name = luaL_checklstring(L, 1, nullptr);
     std::uint64_t base = 0;
     std::uint64_t size = 0;
-    if (FindModule(UpvalueTarget(L), name, base, size)) {
+    if (FindModuleQuietly(UpvalueTarget(L), name, base, size)) {
         lua_pushinteger(L, static_cast<lua_Integer>(base));
         lua_pushinteger(L, static_cast<lua_Integer>(size));
     } else {
@@ -130,14 +140,15 @@ std::uint8_t PairValue(char high, char low) {
     return static_cast<std::uint8_t>(std::strtoul(pair, nullptr, 16) & 0xFF);
 }
 
-}  // namespace
-
+// The three functions by their global names.
 const luaL_Reg kMemoryFunctions[] = {
     {"Read", Read},
     {"Find", Find},
     {"GetModuleInfo", GetModuleInfo},
     {nullptr, nullptr},
 };
+
+}  // namespace
 
 void BindMemoryFunctions(lua_State* L, TargetProcess* target, MemoryCounters* counters) {
     lua_pushglobaltable(L);

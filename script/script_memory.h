@@ -13,9 +13,6 @@
 #include "script/memory_counters.h"
 #include "target/target_process.h"
 
-// The three functions by their global names (terminated by a null entry).
-extern const luaL_Reg kMemoryFunctions[];
-
 // Sets the globals `Read`, `Find` and `GetModuleInfo`, each bound to `target`
 // and counting its calls and bytes into `counters`.
 void BindMemoryFunctions(lua_State* L, TargetProcess* target, MemoryCounters* counters);

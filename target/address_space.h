@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace detail {
+
 // The run of pages that holds an address, as the OS reports it.
 struct MemoryRegion {
     std::uint64_t base = 0;
@@ -43,4 +45,13 @@ public:
     virtual ReadResult Read(std::uint64_t address, void* buffer, std::uint64_t size) = 0;
 
     virtual AddressRange ApplicationRange() = 0;
+
+    // A search, which queries many regions in a row, begins and ends. In
+    // between, a backend whose queries are costly may answer them from one
+    // description of the memory taken at the first query, as long as its
+    // reads succeed.
+    virtual void BeginSearch() {}
+    virtual void EndSearch() {}
 };
+
+}  // namespace detail

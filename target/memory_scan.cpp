@@ -1,17 +1,33 @@
+// The region walk and the chunked ring scan of memory_scan.h.
 #include "target/memory_scan.h"
 
 #include <algorithm>
 
 #include "target/pattern_matcher.h"
+#include "target/target_backend.h"
 
+namespace detail {
 namespace {
 
 // The one buffer of the program that scans read into, used as a ring: the
-// byte at offset n of the current region's scan lands at n mod its size.
-struct ScanBuffer {
-    alignas(64) std::uint8_t bytes[kScanBufferSize];
-};
-ScanBuffer scanBuffer;
+// byte at offset n of the current region's scan lands at n mod its size. Its
+// static storage has room to align it to kScanRingAlignment, so the OS can
+// back it with two large pages; the backend is asked to before its first
+// use. Untouched, the storage costs no memory.
+std::uint8_t scanRingStorage[kScanBufferSize + kScanRingAlignment];
+
+std::uint8_t* ScanRing() {
+    static std::uint8_t* const ring = [] {
+        const auto address = reinterpret_cast<std::uintptr_t>(scanRingStorage);
+        const std::size_t skip = (kScanRingAlignment - address % kScanRingAlignment) % kScanRingAlignment;
+        std::uint8_t* aligned = scanRingStorage + skip;
+        PrepareScanRing(aligned, kScanBufferSize);
+        return aligned;
+    }();
+    return ring;
+}
+
+// Every byte that scans have read, for ScannedByteCount.
 std::uint64_t scannedBytes = 0;
 
 enum class RegionOutcome { NoMatch, Match, PartialCopy };
@@ -30,10 +46,11 @@ bool QueryHolding(AddressSpace& space, std::uint64_t address, MemoryRegion& regi
 // A window that starts at ring offset `start` and runs past the ring's end:
 // its first part lies in the buffer's last bytes, the rest in its first bytes.
 bool RingWindowMatches(const BytePattern& pattern, std::size_t start) {
+    const std::uint8_t* ring = ScanRing();
     for (std::size_t j = 0; j < pattern.bytes.size(); ++j) {
         std::size_t at = start + j;
         if (at >= kScanBufferSize) at -= kScanBufferSize;
-        if (pattern.mask[j] != 0 && scanBuffer.bytes[at] != pattern.bytes[j]) return false;
+        if (pattern.mask[j] != 0 && ring[at] != pattern.bytes[j]) return false;
     }
     return true;
 }
@@ -47,13 +64,13 @@ bool FindInRing(const PatternMatcher& matcher, const BytePattern& pattern, std::
     const std::size_t span = static_cast<std::size_t>(read - first);  // less than the ring's size
     std::size_t k;
     if (begin + span <= kScanBufferSize) {
-        k = matcher.FindFirst(scanBuffer.bytes + begin, span);
+        k = matcher.FindFirst(ScanRing() + begin, span);
         offset = first + k;
         return k != kNoMatch;
     }
     // The bytes run past the ring's end, which scan offset `wrap` meets.
     const std::uint64_t wrap = first + (kScanBufferSize - begin);
-    k = matcher.FindFirst(scanBuffer.bytes + begin, kScanBufferSize - begin);
+    k = matcher.FindFirst(ScanRing() + begin, kScanBufferSize - begin);
     if (k != kNoMatch) {
         offset = first + k;
         return true;
@@ -65,7 +82,7 @@ bool FindInRing(const PatternMatcher& matcher, const BytePattern& pattern, std::
             return true;
         }
     }
-    k = matcher.FindFirst(scanBuffer.bytes, static_cast<std::size_t>(read - wrap));
+    k = matcher.FindFirst(ScanRing(), static_cast<std::size_t>(read - wrap));
     offset = wrap + k;
     return k != kNoMatch;
 }
@@ -80,7 +97,7 @@ RegionOutcome ScanRegion(AddressSpace& space, const PatternMatcher& matcher, con
     std::uint64_t nextWindow = 0;  // offset of the first window not yet tested
     while (read < total) {
         const std::uint64_t chunk = std::min(kScanChunkSize, total - read);
-        ReadResult result = space.Read(start + read, scanBuffer.bytes + read % kScanBufferSize, chunk);
+        ReadResult result = space.Read(start + read, ScanRing() + read % kScanBufferSize, chunk);
         if (result.status == ReadStatus::PartialCopy) return RegionOutcome::PartialCopy;
         if (result.status != ReadStatus::Copied || result.bytesRead != chunk) return RegionOutcome::NoMatch;
         read += chunk;
@@ -96,9 +113,19 @@ RegionOutcome ScanRegion(AddressSpace& space, const PatternMatcher& matcher, con
     return RegionOutcome::NoMatch;
 }
 
-}  // namespace
+// Holds the address space in its search mode for as long as it lives.
+class SearchScope {
+public:
+    explicit SearchScope(AddressSpace& space) : space_(space) { space_.BeginSearch(); }
+    SearchScope(const SearchScope&) = delete;
+    SearchScope& operator=(const SearchScope&) = delete;
+    ~SearchScope() { space_.EndSearch(); }
 
-std::uint64_t ScannedByteCount() { return scannedBytes; }
+private:
+    AddressSpace& space_;
+};
+
+}  // namespace
 
 bool ReadExact(AddressSpace& space, std::uint64_t address, void* buffer, std::uint64_t size) {
     MemoryRegion region;
@@ -118,6 +145,7 @@ bool ScanForPattern(AddressSpace& space, const BytePattern& pattern, std::uint64
     start = std::max(start, range.lowest);
     end = std::min(end, range.end);
     const PatternMatcher matcher(pattern);
+    const SearchScope search(space);
     int attempts = 0;
     while (start < end) {
         MemoryRegion region;
@@ -136,3 +164,7 @@ bool ScanForPattern(AddressSpace& space, const BytePattern& pattern, std::uint64
     }
     return false;
 }
+
+}  // namespace detail
+
+std::uint64_t ScannedByteCount() { return detail::scannedBytes; }

@@ -7,7 +7,10 @@
 // FindFirstByPosition is the plain compare of every window, position by
 // position; the fast matcher returns exactly what it returns, on every input.
 //
-// Both require a pattern whose bytes and mask have the same length.
+// Both require a pattern whose bytes and mask have the same length. The
+// portable part is pattern_matcher.cpp; the vector filters and the CPU test
+// are in one file per processor family, picked by the build
+// (pattern_matcher_x86.cpp, or pattern_matcher_scalar.cpp without vectors).
 
 #include <cstddef>
 #include <cstdint>
@@ -15,10 +18,14 @@
 
 #include "target/target_process.h"
 
+namespace detail {
+
 constexpr std::size_t kNoMatch = static_cast<std::size_t>(-1);
 
 // The candidate filters, from the plain loop to the widest vectors.
 enum class MatcherFilter { Scalar, Sse2, Avx2 };
+
+struct VectorFilter;
 
 class PatternMatcher {
 public:
@@ -39,6 +46,8 @@ public:
     static const char* FilterName(MatcherFilter filter);
 
 private:
+    friend struct VectorFilter;  // the vector loops of the processor family's file
+
     struct FixedByte {
         std::size_t offset;
         std::uint8_t value;
@@ -51,8 +60,9 @@ private:
     // stands for the window at offset `at` + i. kNoMatch when none matches.
     std::size_t FirstVerified(const std::uint8_t* data, std::size_t at, std::uint64_t candidates) const;
     std::size_t FindScalar(const std::uint8_t* data, std::size_t from, std::size_t lastStart) const;
-    std::size_t FindAvx2(const std::uint8_t* data, std::size_t lastStart) const;
-    std::size_t FindSse2(const std::uint8_t* data, std::size_t lastStart) const;
+    // With a vector filter (not Scalar) that this CPU supports: the windows
+    // starting at 0 .. lastStart. Defined by the processor family's file.
+    std::size_t FindVector(MatcherFilter filter, const std::uint8_t* data, std::size_t lastStart) const;
 
     std::size_t length_ = 0;
     bool hasFixed_ = false;
@@ -64,3 +74,5 @@ private:
 // The position-by-position compare: windows in ascending order of offset,
 // the positions of each window in ascending order.
 std::size_t FindFirstByPosition(const BytePattern& pattern, const std::uint8_t* data, std::size_t size);
+
+}  // namespace detail

@@ -5,6 +5,9 @@
 #include <cstdint>
 
 #include "target/address_space.h"
+#include "target/maps_line.h"
+
+namespace detail {
 
 // The values of the Windows memory query's State and Protect fields that the
 // classification looks at (and that tests lay out regions with).
@@ -28,6 +31,10 @@ constexpr std::uint32_t kPageGuard = 0x100;
 // them combined with a modifier bit (such as guard) do not count.
 void ClassifyWindowsRegion(std::uint32_t state, std::uint32_t protect, MemoryRegion& region);
 
-// From the permission field of a /proc/<pid>/maps line ("r-xp"). Readable:
-// has 'r'. Executable: readable and has 'x' (r-x or rwx).
-void ClassifyMapsRegion(const char* permissions, MemoryRegion& region);
+// From a line of /proc/<pid>/maps. Readable: has 'r', and is not one of the
+// kernel's [vvar] mappings, which the map lists as readable although no read
+// of another process ever reaches them. Executable: readable and has 'x'
+// (r-x or rwx).
+void ClassifyMapsRegion(const MapsLine& line, MemoryRegion& region);
+
+}  // namespace detail

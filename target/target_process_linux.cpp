@@ -2,6 +2,7 @@
 // regions and modules, process_vm_readv for reads.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -13,14 +14,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <iterator>
+#include <new>
 #include <string>
 #include <vector>
 
-#include "target/memory_scan.h"
+#include "target/maps_line.h"
+#include "target/memory_map.h"
 #include "target/region_class.h"
+#include "target/target_backend.h"
 #include "target/target_listing.h"
-#include "target/target_process.h"
 
 #ifndef SYS_pidfd_open
 #define SYS_pidfd_open 434
@@ -28,82 +30,68 @@
 
 namespace {
 
+using detail::MapsLine;
+using detail::MemoryRegion;
+
 // The top of user space on x86-64 with 4-level page tables: nothing above it
 // belongs to the process.
 constexpr std::uint64_t kUserSpaceEnd = 0x7ffffffff000;
 constexpr std::uint64_t kDefaultLowestAddress = 0x10000;
 
-struct MapsLine {
-    std::uint64_t start = 0;
-    std::uint64_t end = 0;
-    const char* permissions = "";
-    const char* path = "";  // empty for anonymous memory
+// An open file of /proc/<pid>/ and the buffer of its current line, both
+// released however the reading ends.
+class ProcLines {
+public:
+    ProcLines(std::uint32_t pid, const char* file) {
+        char name[40];
+        std::snprintf(name, sizeof name, "/proc/%u/%s", pid, file);
+        stream_ = std::fopen(name, "re");
+    }
+    ProcLines(const ProcLines&) = delete;
+    ProcLines& operator=(const ProcLines&) = delete;
+    ~ProcLines() {
+        std::free(line_);
+        if (stream_ != nullptr) std::fclose(stream_);
+    }
+
+    bool IsOpen() const { return stream_ != nullptr; }
+    bool Failed() const { return std::ferror(stream_) != 0; }
+
+    // The next line without its line end, or null at the end of the file.
+    char* Next() {
+        const ssize_t length = getline(&line_, &capacity_, stream_);
+        if (length <= 0) return nullptr;
+        if (line_[length - 1] == '\n') line_[length - 1] = '\0';
+        return line_;
+    }
+
+private:
+    FILE* stream_ = nullptr;
+    char* line_ = nullptr;
+    std::size_t capacity_ = 0;
 };
 
-// "start-end perms offset dev inode   path"; the path may hold spaces.
-bool ParseMapsLine(char* line, MapsLine& parsed) {
-    char* rest;
-    parsed.start = std::strtoull(line, &rest, 16);
-    if (*rest != '-') return false;
-    parsed.end = std::strtoull(rest + 1, &rest, 16);
-    if (*rest != ' ' || parsed.end <= parsed.start) return false;
-    parsed.permissions = ++rest;
-    for (int field = 0; field < 4; ++field) {  // permissions, offset, device, inode
-        rest = std::strchr(rest, ' ');
-        if (rest == nullptr) return false;
-        *rest++ = '\0';
+// Calls `visit` with each line of /proc/<pid>/`file` until it returns false.
+// False when the file cannot be read. Allocates only through the C library;
+// whatever `visit` throws leaves nothing open.
+template <typename Visit>
+bool ForEachLine(std::uint32_t pid, const char* file, Visit visit) {
+    ProcLines lines(pid, file);
+    if (!lines.IsOpen()) return false;
+    while (char* line = lines.Next()) {
+        if (!visit(line)) return true;
     }
-    while (*rest == ' ') ++rest;
-    parsed.path = rest;
-    return true;
+    return !lines.Failed();
 }
 
 // Calls `visit` for each mapping of the process in ascending address order
 // until it returns false. False when the maps file cannot be read.
 template <typename Visit>
 bool ForEachMapping(std::uint32_t pid, Visit visit) {
-    char name[32];
-    std::snprintf(name, sizeof name, "/proc/%u/maps", pid);
-    FILE* file = std::fopen(name, "re");
-    if (file == nullptr) return false;
-    char* line = nullptr;
-    std::size_t capacity = 0;
-    ssize_t length;
-    bool stopped = false;
-    while (!stopped && (length = getline(&line, &capacity, file)) > 0) {
-        if (line[length - 1] == '\n') line[length - 1] = '\0';
+    return ForEachLine(pid, "maps", [&](char* line) {
         MapsLine parsed;
-        if (ParseMapsLine(line, parsed)) stopped = !visit(parsed);
-    }
-    const bool ok = stopped || !std::ferror(file);
-    std::free(line);
-    std::fclose(file);
-    return ok;
-}
-
-MemoryRegion RegionOf(const MapsLine& line) {
-    MemoryRegion region;
-    region.base = line.start;
-    region.size = line.end - line.start;
-    ClassifyMapsRegion(line.permissions, region);
-    return region;
-}
-
-// The region at `address` given the end of the mapping before it and the
-// first mapping that ends above it (if any): that mapping when it holds the
-// address, otherwise the unreadable gap up to the next mapping.
-bool RegionAt(std::uint64_t address, std::uint64_t previousEnd, const MemoryRegion* next,
-              MemoryRegion& region) {
-    if (next != nullptr && next->base <= address) {
-        region = *next;
-        return true;
-    }
-    const std::uint64_t gapEnd = next != nullptr ? next->base : kUserSpaceEnd;
-    if (address >= gapEnd) return false;
-    region = MemoryRegion{};
-    region.base = previousEnd;
-    region.size = gapEnd - previousEnd;
-    return true;
+        return !detail::ParseMapsLine(line, parsed) || visit(parsed);
+    });
 }
 
 std::uint64_t LowestAddress() {
@@ -119,38 +107,58 @@ std::uint64_t LowestAddress() {
     return lowest;
 }
 
-class ProcessAddressSpace final : public AddressSpace {
-public:
-    explicit ProcessAddressSpace(std::uint32_t pid) : pid_(pid) {}
+detail::ReadResult ReadOnce(std::uint32_t pid, std::uint64_t address, void* buffer, std::uint64_t size) {
+    iovec local{buffer, static_cast<std::size_t>(size)};
+    iovec remote{reinterpret_cast<void*>(static_cast<std::uintptr_t>(address)), static_cast<std::size_t>(size)};
+    const ssize_t copied = process_vm_readv(static_cast<pid_t>(pid), &local, 1, &remote, 1, 0);
+    detail::ReadResult result;
+    if (copied < 0) {
+        result.status = errno == EFAULT ? detail::ReadStatus::PartialCopy : detail::ReadStatus::Failed;
+    } else if (static_cast<std::uint64_t>(copied) < size) {
+        result.status = detail::ReadStatus::PartialCopy;
+    } else {
+        result.status = detail::ReadStatus::Copied;
+        result.bytesRead = static_cast<std::uint64_t>(copied);
+    }
+    return result;
+}
 
-    // From now on queries look at one copy of the map instead of reading the
-    // maps file again for every region; a game has thousands of mappings.
-    // A partial copy means the map changed, so the next query takes a new copy.
-    void UseSnapshots() { useSnapshots_ = true; }
+bool SameRange(const MemoryRegion& a, const MemoryRegion& b) {
+    return a.base == b.base && a.size == b.size;
+}
+
+class ProcessAddressSpace final : public detail::AddressSpace {
+public:
+    explicit ProcessAddressSpace(std::uint32_t pid) : pid_(pid), map_(kUserSpaceEnd) {}
+
+    // During a search, queries look at one copy of the map instead of
+    // reading the maps file again for every region; a game has thousands of
+    // mappings. The copy is taken at the first query and again only after a
+    // read fails.
+    void BeginSearch() override {
+        searching_ = true;
+        copyValid_ = false;
+        flagsTaken_ = false;
+        map_.ForgetUnreadable();
+    }
+
+    void EndSearch() override { searching_ = false; }
 
     bool QueryRegion(std::uint64_t address, MemoryRegion& region) override {
-        return useSnapshots_ ? QuerySnapshot(address, region) : QueryMapsFile(address, region);
+        if (!searching_) return QueryMapsFile(address, region);
+        if (!copyValid_ && !TakeCopy("maps")) return false;
+        return map_.Query(address, region);
     }
 
-    ReadResult Read(std::uint64_t address, void* buffer, std::uint64_t size) override {
-        iovec local{buffer, static_cast<std::size_t>(size)};
-        iovec remote{reinterpret_cast<void*>(static_cast<std::uintptr_t>(address)),
-                     static_cast<std::size_t>(size)};
-        const ssize_t copied = process_vm_readv(static_cast<pid_t>(pid_), &local, 1, &remote, 1, 0);
-        ReadResult result;
-        if (copied < 0) {
-            result.status = errno == EFAULT ? ReadStatus::PartialCopy : ReadStatus::Failed;
-        } else if (static_cast<std::uint64_t>(copied) < size) {
-            result.status = ReadStatus::PartialCopy;
-        } else {
-            result.status = ReadStatus::Copied;
-            result.bytesRead = static_cast<std::uint64_t>(copied);
-        }
-        if (result.status == ReadStatus::PartialCopy) snapshotValid_ = false;
-        return result;
+    detail::ReadResult Read(std::uint64_t address, void* buffer, std::uint64_t size) override {
+        const detail::ReadResult result = ReadOnce(pid_, address, buffer, size);
+        if (result.status != detail::ReadStatus::PartialCopy || !searching_) return result;
+        return AfterFailedRead(address, buffer, size);
     }
 
-    AddressRange ApplicationRange() override { return AddressRange{LowestAddress(), kUserSpaceEnd}; }
+    detail::AddressRange ApplicationRange() override {
+        return detail::AddressRange{LowestAddress(), kUserSpaceEnd};
+    }
 
 private:
     bool QueryMapsFile(std::uint64_t address, MemoryRegion& region) {
@@ -162,36 +170,64 @@ private:
                 previousEnd = line.end;
                 return true;
             }
-            next = RegionOf(line);
+            next.base = line.start;
+            next.size = line.end - line.start;
+            detail::ClassifyMapsRegion(line, next);
             found = true;
             return false;
         });
-        return ok && RegionAt(address, previousEnd, found ? &next : nullptr, region);
+        return ok && detail::RegionAround(address, previousEnd, found ? &next : nullptr, kUserSpaceEnd, region);
     }
 
-    bool QuerySnapshot(std::uint64_t address, MemoryRegion& region) {
-        if (!snapshotValid_) {
-            snapshot_.clear();
-            if (!ForEachMapping(pid_, [&](const MapsLine& line) {
-                    snapshot_.push_back(RegionOf(line));
-                    return true;
-                })) {
-                return false;
+    // A new copy of the map from /proc/<pid>/maps, or from smaps, whose
+    // VmFlags mark the mappings of devices and I/O memory.
+    bool TakeCopy(const char* file) {
+        map_.Clear();
+        copyValid_ = ForEachLine(pid_, file, [&](char* line) {
+            MapsLine parsed;
+            bool cannotBeRead = false;
+            if (detail::ParseMapsLine(line, parsed)) {
+                map_.Add(parsed);
+            } else if (detail::ParseVmFlags(line, cannotBeRead) && cannotBeRead) {
+                map_.MarkLastUnreadable();
             }
-            snapshotValid_ = true;
+            return true;
+        });
+        return copyValid_;
+    }
+
+    // A read of a mapping that the copy lists as readable has failed: the
+    // map has changed since the copy was taken, or no read reaches that
+    // mapping. A new copy tells them apart; the first of a search comes from
+    // smaps, so every device and I/O mapping is known at once. A mapping so
+    // flagged, or one listed unchanged that fails a second read, is stepped
+    // over like a no-access region for the rest of the search (Failed); a
+    // changed map is a partial copy, which the scan counts and retries.
+    detail::ReadResult AfterFailedRead(std::uint64_t address, void* buffer, std::uint64_t size) {
+        detail::ReadResult partialCopy;
+        partialCopy.status = detail::ReadStatus::PartialCopy;
+        MemoryRegion before;
+        const bool listed = map_.MappingAt(address, before);
+        const bool withFlags = !flagsTaken_;
+        flagsTaken_ = true;
+        MemoryRegion now;
+        if (!TakeCopy(withFlags ? "smaps" : "maps") || !listed || !map_.MappingAt(address, now) ||
+            !SameRange(before, now)) {
+            return partialCopy;
         }
-        const auto next =
-            std::upper_bound(snapshot_.begin(), snapshot_.end(), address,
-                             [](std::uint64_t a, const MemoryRegion& r) { return a < r.base + r.size; });
-        const std::uint64_t previousEnd =
-            next == snapshot_.begin() ? 0 : std::prev(next)->base + std::prev(next)->size;
-        return RegionAt(address, previousEnd, next == snapshot_.end() ? nullptr : &*next, region);
+        if (now.readable) {
+            const detail::ReadResult again = ReadOnce(pid_, address, buffer, size);
+            if (again.status != detail::ReadStatus::PartialCopy) return again;
+            map_.MarkUnreadable(now);
+        }
+        return detail::ReadResult{};  // Failed
     }
 
     std::uint32_t pid_;
-    bool useSnapshots_ = false;
-    bool snapshotValid_ = false;
-    std::vector<MemoryRegion> snapshot_;
+    bool searching_ = false;
+    bool copyValid_ = false;
+    bool flagsTaken_ = false;  // a copy of this search came from smaps
+    detail::MemoryMap map_;
 };
 
 // The same permission test process_vm_readv makes: opening the memory file
@@ -210,24 +246,37 @@ const char* BaseName(const char* path) {
     return slash != nullptr ? slash + 1 : path;
 }
 
+// Room for the longest path the kernel prints in a maps line (PATH_MAX) and
+// a " (deleted)" after it.
+constexpr std::size_t kMappedPathCapacity = PATH_MAX + 16;
+
 }  // namespace
 
-TargetProcess::~TargetProcess() {
-    if (handle != kNoHandle) close(static_cast<int>(handle));
-}
-
-std::unique_ptr<TargetProcess> OpenTarget(std::uint32_t pid) {
-    if (pid == 0 || pid > static_cast<std::uint32_t>(INT_MAX)) return nullptr;
+bool detail::OpenProcessHandle(std::uint32_t pid, std::uintptr_t& handle) {
+    if (pid == 0 || pid > static_cast<std::uint32_t>(INT_MAX)) return false;
     const long fd = syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0);
-    if (fd < 0) return nullptr;
+    if (fd < 0) return false;
     if (!MemoryIsReadable(pid)) {
         close(static_cast<int>(fd));
-        return nullptr;
+        return false;
     }
-    auto target = std::make_unique<TargetProcess>();
-    target->handle = static_cast<std::uintptr_t>(fd);
-    target->pid = pid;
-    return target;
+    handle = static_cast<std::uintptr_t>(fd);
+    return true;
+}
+
+void detail::CloseProcessHandle(std::uintptr_t handle) {
+    close(static_cast<int>(handle));
+}
+
+std::unique_ptr<detail::AddressSpace> detail::NewProcessMemory(std::uintptr_t, std::uint32_t pid) {
+    return std::unique_ptr<AddressSpace>(new (std::nothrow) ProcessAddressSpace(pid));
+}
+
+// Transparent huge pages on request ("madvise" in
+// /sys/kernel/mm/transparent_hugepage/enabled) or always: the ring's first
+// touch then faults in two 2 MiB pages. Elsewhere the hint is ignored.
+void detail::PrepareScanRing(void* ring, std::size_t size) {
+    madvise(ring, size, MADV_HUGEPAGE);
 }
 
 TargetWait WaitForTarget(TargetProcess& target, std::uint32_t timeoutMs) {
@@ -235,7 +284,7 @@ TargetWait WaitForTarget(TargetProcess& target, std::uint32_t timeoutMs) {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     const long long deadline = now.tv_sec * 1000LL + now.tv_nsec / 1000000 + timeoutMs;
-    pollfd wait{static_cast<int>(target.handle), POLLIN, 0};
+    pollfd wait{static_cast<int>(target.Handle()), POLLIN, 0};
     for (;;) {
         clock_gettime(CLOCK_MONOTONIC, &now);
         const long long left = std::max(0LL, deadline - (now.tv_sec * 1000LL + now.tv_nsec / 1000000));
@@ -246,39 +295,31 @@ TargetWait WaitForTarget(TargetProcess& target, std::uint32_t timeoutMs) {
     }
 }
 
-bool ReadTargetMemory(TargetProcess& target, std::uint64_t address, void* buffer, std::uint64_t size) {
-    ProcessAddressSpace space(target.pid);
-    return ReadExact(space, address, buffer, size);
-}
-
-bool FindPattern(TargetProcess& target, const BytePattern& pattern, std::uint64_t start, std::uint64_t end,
-                 bool executableOnly, std::uint64_t& match) {
-    ProcessAddressSpace space(target.pid);
-    space.UseSnapshots();
-    return ScanForPattern(space, pattern, start, end, executableOnly, match);
-}
-
-bool FindModule(TargetProcess& target, const char* name, std::uint64_t& base, std::uint64_t& size) {
-    if (name == nullptr) return false;
-    std::string path;  // of the first file-backed mapping whose base name is `name`
+// A module is a file mapped into the process: its base is the start of the
+// file's first mapping, its size reaches to the end of the file's last one.
+// The path is kept in a fixed buffer, so the lookup allocates nothing that
+// could throw; a path longer than any the kernel prints is never chosen.
+bool detail::ChooseModule(TargetProcess& target, ModuleChooser chooses, const void* context, ModuleSpan& span) {
+    char path[kMappedPathCapacity];  // of the chosen module's first mapping
+    bool chosen = false;
     std::uint64_t low = 0;
     std::uint64_t high = 0;
-    const bool ok = ForEachMapping(target.pid, [&](const MapsLine& line) {
+    const bool ok = ForEachMapping(target.Pid(), [&](const MapsLine& line) {
         if (line.path[0] != '/') return true;
-        if (path.empty()) {
-            if (std::strcmp(BaseName(line.path), name) == 0) {
-                path = line.path;
-                low = line.start;
-                high = line.end;
-            }
-        } else if (path == line.path) {
+        if (!chosen) {
+            if (std::strlen(line.path) >= sizeof path || !chooses(BaseName(line.path), context)) return true;
+            std::strcpy(path, line.path);
+            chosen = true;
+            low = line.start;
+            high = line.end;
+        } else if (std::strcmp(path, line.path) == 0) {
             high = std::max(high, line.end);
         }
         return true;
     });
-    if (!ok || path.empty()) return false;
-    base = low;
-    size = high - low;
+    if (!ok || !chosen) return false;
+    span.base = low;
+    span.size = high - low;
     return true;
 }
 
@@ -287,7 +328,7 @@ bool FindModule(TargetProcess& target, const char* name, std::uint64_t& base, st
 bool ListModules(TargetProcess& target, const std::function<void(const ModuleEntry&)>& visit) {
     std::vector<std::string> paths;
     std::vector<ModuleEntry> modules;
-    const bool ok = ForEachMapping(target.pid, [&](const MapsLine& line) {
+    const bool ok = ForEachMapping(target.Pid(), [&](const MapsLine& line) {
         if (line.path[0] != '/') return true;
         const auto known = std::find(paths.begin(), paths.end(), line.path);
         if (known == paths.end()) {

@@ -7,11 +7,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <new>
 
-#include "target/memory_scan.h"
 #include "target/region_class.h"
+#include "target/target_backend.h"
 #include "target/target_listing.h"
-#include "target/target_process.h"
 
 namespace {
 
@@ -19,8 +19,8 @@ constexpr DWORD kOpenAccess = SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_
 constexpr DWORD kModuleTableEntries = 1024;
 constexpr DWORD kModuleNameSize = 260;
 
-HANDLE ProcessHandle(const TargetProcess& target) {
-    return reinterpret_cast<HANDLE>(target.handle);
+HANDLE ProcessHandle(std::uintptr_t handle) {
+    return reinterpret_cast<HANDLE>(handle);
 }
 
 // Addresses and sizes arrive as 64-bit numbers; the 32-bit build cannot
@@ -33,39 +33,39 @@ const void* RemoteAddress(std::uint64_t address) {
     return reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address));
 }
 
-class ProcessAddressSpace final : public AddressSpace {
+class ProcessAddressSpace final : public detail::AddressSpace {
 public:
     explicit ProcessAddressSpace(HANDLE process) : process_(process) {}
 
-    bool QueryRegion(std::uint64_t address, MemoryRegion& region) override {
+    bool QueryRegion(std::uint64_t address, detail::MemoryRegion& region) override {
         if (!FitsPointer(address)) return false;
         MEMORY_BASIC_INFORMATION info;
         if (VirtualQueryEx(process_, RemoteAddress(address), &info, sizeof info) == 0) return false;
         region.base = reinterpret_cast<std::uintptr_t>(info.BaseAddress);
         region.size = info.RegionSize;
-        ClassifyWindowsRegion(info.State, info.Protect, region);
+        detail::ClassifyWindowsRegion(info.State, info.Protect, region);
         return true;
     }
 
-    ReadResult Read(std::uint64_t address, void* buffer, std::uint64_t size) override {
-        ReadResult result;
+    detail::ReadResult Read(std::uint64_t address, void* buffer, std::uint64_t size) override {
+        detail::ReadResult result;
         if (!FitsPointer(address) || !FitsPointer(size)) return result;
         SIZE_T copied = 0;
         if (ReadProcessMemory(process_, RemoteAddress(address), buffer, static_cast<SIZE_T>(size), &copied)) {
-            result.status = ReadStatus::Copied;
+            result.status = detail::ReadStatus::Copied;
             result.bytesRead = copied;
         } else if (GetLastError() == ERROR_PARTIAL_COPY) {
-            result.status = ReadStatus::PartialCopy;
+            result.status = detail::ReadStatus::PartialCopy;
         }
         return result;
     }
 
     // The system reports the highest application address itself; the range
     // ends one byte above it.
-    AddressRange ApplicationRange() override {
+    detail::AddressRange ApplicationRange() override {
         SYSTEM_INFO info;
         GetSystemInfo(&info);
-        return AddressRange{
+        return detail::AddressRange{
             reinterpret_cast<std::uintptr_t>(info.lpMinimumApplicationAddress),
             static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(info.lpMaximumApplicationAddress)) +
                 1};
@@ -104,57 +104,52 @@ bool ModuleFacts(HANDLE process, HMODULE module, std::uint64_t& base, std::uint6
 
 }  // namespace
 
-TargetProcess::~TargetProcess() {
-    if (handle != kNoHandle) CloseHandle(ProcessHandle(*this));
+bool detail::OpenProcessHandle(std::uint32_t pid, std::uintptr_t& handle) {
+    HANDLE process = OpenProcess(kOpenAccess, FALSE, pid);
+    if (process == nullptr) return false;
+    handle = reinterpret_cast<std::uintptr_t>(process);
+    return true;
 }
 
-std::unique_ptr<TargetProcess> OpenTarget(std::uint32_t pid) {
-    HANDLE process = OpenProcess(kOpenAccess, FALSE, pid);
-    if (process == nullptr) return nullptr;
-    auto target = std::make_unique<TargetProcess>();
-    target->handle = reinterpret_cast<std::uintptr_t>(process);
-    target->pid = pid;
-    return target;
+void detail::CloseProcessHandle(std::uintptr_t handle) {
+    CloseHandle(ProcessHandle(handle));
 }
+
+std::unique_ptr<detail::AddressSpace> detail::NewProcessMemory(std::uintptr_t handle, std::uint32_t) {
+    return std::unique_ptr<AddressSpace>(new (std::nothrow) ProcessAddressSpace(ProcessHandle(handle)));
+}
+
+// Large pages on Windows need the right to lock pages in memory, which a
+// companion started by the chat application does not hold: the ring keeps
+// the system's small pages.
+void detail::PrepareScanRing(void*, std::size_t) {}
 
 TargetWait WaitForTarget(TargetProcess& target, std::uint32_t timeoutMs) {
-    switch (WaitForSingleObject(ProcessHandle(target), timeoutMs)) {
+    switch (WaitForSingleObject(ProcessHandle(target.Handle()), timeoutMs)) {
         case WAIT_OBJECT_0: return TargetWait::Ended;
         case WAIT_TIMEOUT: return TargetWait::TimedOut;
         default: return TargetWait::Failed;
     }
 }
 
-bool ReadTargetMemory(TargetProcess& target, std::uint64_t address, void* buffer, std::uint64_t size) {
-    ProcessAddressSpace space(ProcessHandle(target));
-    return ReadExact(space, address, buffer, size);
-}
-
-bool FindPattern(TargetProcess& target, const BytePattern& pattern, std::uint64_t start, std::uint64_t end,
-                 bool executableOnly, std::uint64_t& match) {
-    ProcessAddressSpace space(ProcessHandle(target));
-    return ScanForPattern(space, pattern, start, end, executableOnly, match);
-}
-
 // Only the first 1024 modules the system lists are examined; the table is
 // fixed in size.
-bool FindModule(TargetProcess& target, const char* name, std::uint64_t& base, std::uint64_t& size) {
-    if (name == nullptr) return false;
-    const HANDLE process = ProcessHandle(target);
+bool detail::ChooseModule(TargetProcess& target, ModuleChooser chooses, const void* context, ModuleSpan& span) {
+    const HANDLE process = ProcessHandle(target.Handle());
     bool found = false;
     ForEachNamedModule(process, [&](HMODULE module, const char* moduleName) {
-        if (std::strcmp(moduleName, name) != 0) return true;
-        found = ModuleFacts(process, module, base, size);
-        return false;  // the first module of that name decides
+        if (!chooses(moduleName, context)) return true;
+        found = ModuleFacts(process, module, span.base, span.size);
+        return false;  // the first module chosen decides
     });
     return found;
 }
 
-// The same walk as FindModule's, so the listing names exactly the modules it
-// can return, in its order; one whose facts cannot be had is left out, as
-// FindModule cannot return it either.
+// The same walk as ChooseModule's, so the listing names exactly the modules
+// that FindModule can return, in its order; one whose facts cannot be had is
+// left out, as FindModule cannot return it either.
 bool ListModules(TargetProcess& target, const std::function<void(const ModuleEntry&)>& visit) {
-    const HANDLE process = ProcessHandle(target);
+    const HANDLE process = ProcessHandle(target.Handle());
     return ForEachNamedModule(process, [&](HMODULE module, const char* moduleName) {
         ModuleEntry entry{moduleName, 0, 0};
         if (ModuleFacts(process, module, entry.base, entry.size)) visit(entry);

@@ -14,7 +14,7 @@
 #include "target/address_space.h"
 #include "target/region_class.h"
 
-using namespace win_memory;
+using namespace detail::win_memory;
 
 struct FakeRegion {
     std::uint64_t base = 0;
@@ -28,7 +28,7 @@ struct FakeRegion {
     bool queryFails = false;            // queries of addresses in this region fail
 };
 
-class FakeAddressSpace final : public AddressSpace {
+class FakeAddressSpace final : public detail::AddressSpace {
 public:
     FakeRegion& Add(std::uint64_t base, std::uint64_t size, std::uint32_t protect = kPageReadWrite,
                     std::uint32_t state = kMemCommit) {
@@ -45,14 +45,22 @@ public:
         std::memcpy(region->bytes.data() + (address - region->base), bytes.data(), bytes.size());
     }
 
-    bool QueryRegion(std::uint64_t address, MemoryRegion& out) override {
+    void BeginSearch() override {
+        ++searches;
+        searching = true;
+    }
+
+    void EndSearch() override { searching = false; }
+
+    bool QueryRegion(std::uint64_t address, detail::MemoryRegion& out) override {
         ++queries;
+        if (!searching) ++queriesOutsideSearch;
         if (address >= range.end) return false;
         if (const FakeRegion* region = Holding(address)) {
             if (region->queryFails) return false;
             out.base = region->base;
             out.size = region->bytes.size();
-            ClassifyWindowsRegion(region->state, region->protect, out);
+            detail::ClassifyWindowsRegion(region->state, region->protect, out);
             return true;
         }
         auto next = regions_.upper_bound(address);
@@ -64,30 +72,30 @@ public:
         }
         out.base = gapBase;
         out.size = gapEnd - gapBase;
-        ClassifyWindowsRegion(kMemFree, kPageNoAccess, out);
+        detail::ClassifyWindowsRegion(kMemFree, kPageNoAccess, out);
         return true;
     }
 
-    ReadResult Read(std::uint64_t address, void* buffer, std::uint64_t size) override {
+    detail::ReadResult Read(std::uint64_t address, void* buffer, std::uint64_t size) override {
         reads.push_back({address, size});
         FakeRegion* region = Holding(address);
-        ReadResult result;
+        detail::ReadResult result;
         if (region == nullptr || size > region->base + region->bytes.size() - address) {
-            result.status = ReadStatus::PartialCopy;
+            result.status = detail::ReadStatus::PartialCopy;
         } else if (region->partialCopies > 0 && address >= region->base + region->partialCopyFrom) {
             --region->partialCopies;
-            result.status = ReadStatus::PartialCopy;
+            result.status = detail::ReadStatus::PartialCopy;
         } else if (!region->readFails) {
             const std::uint64_t copied = region->shortRead ? size - 1 : size;
             std::memcpy(buffer, region->bytes.data() + (address - region->base),
                         static_cast<std::size_t>(copied));
-            result.status = ReadStatus::Copied;
+            result.status = detail::ReadStatus::Copied;
             result.bytesRead = copied;
         }
         return result;
     }
 
-    AddressRange ApplicationRange() override { return range; }
+    detail::AddressRange ApplicationRange() override { return range; }
 
     // Whether any read touched [base, base + size).
     bool ReadAnyOf(std::uint64_t base, std::uint64_t size) const {
@@ -97,8 +105,11 @@ public:
         return false;
     }
 
-    AddressRange range{0x10000, 0x7FFFFFFF0000};
+    detail::AddressRange range{0x10000, 0x7FFFFFFF0000};
     int queries = 0;
+    int queriesOutsideSearch = 0;
+    int searches = 0;        // BeginSearch calls
+    bool searching = false;  // between BeginSearch and EndSearch
     std::vector<std::pair<std::uint64_t, std::uint64_t>> reads;  // address, size
 
 private:

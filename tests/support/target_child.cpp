@@ -2,20 +2,35 @@
 // read and scan another process (target access, the script host's memory
 // functions) and for benchmarks.
 //
-// Usage: target_child BLOCK...
+// Usage: target_child ARGUMENT...
+//
+// Each ARGUMENT is a BLOCK, or one of:
+//   stack=HEX         the hex bytes (at most 64) in a buffer on the main
+//                     thread's stack
+//   churn             a thread that keeps mapping, protecting and unmapping
+//                     pages, so the memory map changes all the time
 //
 // Each BLOCK is one allocation of consecutive pages, described by items
 // separated by commas, applied in this order whatever their order in BLOCK:
 //   PROTECTION*PAGES  a run of pages; the runs, in order, make up the block
+//   repeat=N          the runs, in order, N times over (for blocks of
+//                     thousands of mappings)
 //   fill=HH           every byte of the block set to the hex byte HH
 //   random=SEED       every byte pseudo-random in 00..FE, from the decimal
 //                     SEED; never FF, so a pattern holding FF never occurs
 //   @OFFSET=HEX       the hex bytes written at byte OFFSET of the block
 //                     (decimal, or hex with 0x)
-// Bytes are written first, protections applied after. Protections:
+// Bytes are written first, protections applied after. The written bytes are
+// then cleared from the child's own parsing, so they lie only where they
+// were written: tests may search the whole process for them. Protections:
 //   r rw rx rwx none  read, read-write, execute-read, all, no access
 //   guard guard-rx    read-write or execute-read with the guard bit on
 //                     Windows; no access elsewhere
+//   secret            Linux: pages of a secret memory file (memfd_secret),
+//                     which the map lists as read-write but no other
+//                     process can read (the block's bytes there are not
+//                     kept); an error elsewhere or where the kernel does
+//                     not offer it
 // Example: "rw*1,rx*1,@4094=c3c3c3c3" is a read-write page followed by an
 // executable page, with four bytes across their border.
 //
@@ -24,6 +39,7 @@
 //   module exe BASE INSIDE NAME   the program itself (INSIDE: code in it)
 //   module lib BASE INSIDE NAME   a system library it has loaded
 //   block INDEX ADDRESS SIZE      one per BLOCK, in order
+//   stack ADDRESS                 where the stack= bytes are, if given
 //   ready
 // Then it waits until its standard input closes and exits with 0. A bad
 // argument or a failed allocation prints "error TEXT" and exits with 2.
@@ -32,6 +48,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/target_child_memory.h"
@@ -55,6 +72,7 @@ struct Block {
     std::uint8_t fillByte = 0;
     bool random = false;
     std::uint64_t seed = 0;
+    std::uint64_t repeat = 1;
     std::uint8_t* address = nullptr;
     std::size_t size = 0;
 };
@@ -75,7 +93,8 @@ bool ParseProtection(const std::string& text, PageProtection& protection) {
                   {"rwx", PageProtection::ReadWriteExecute},
                   {"none", PageProtection::NoAccess},
                   {"guard", PageProtection::Guard},
-                  {"guard-rx", PageProtection::GuardExecute}};
+                  {"guard-rx", PageProtection::GuardExecute},
+                  {"secret", PageProtection::Secret}};
     for (const auto& entry : kNames) {
         if (text == entry.name) {
             protection = entry.protection;
@@ -126,6 +145,9 @@ bool ParseItem(const std::string& item, Block& block) {
         block.fillByte = bytes[0];
         return true;
     }
+    if (key == "repeat") {
+        return ParseNumber(value, 10, block.repeat) && block.repeat != 0;
+    }
     if (key == "random") {
         block.random = true;
         return ParseNumber(value, 10, block.seed);
@@ -150,6 +172,8 @@ Block ParseBlock(const std::string& text) {
         from = comma + 1;
     }
     if (block.runs.empty()) Fail("block without pages: " + text);
+    const std::vector<PageRun> once = block.runs;
+    for (std::uint64_t round = 1; round < block.repeat; ++round) block.runs.insert(block.runs.end(), once.begin(), once.end());
     return block;
 }
 
@@ -172,15 +196,51 @@ void LayOut(Block& block) {
     if (block.address == nullptr) Fail("cannot allocate");
     if (block.fill) std::memset(block.address, block.fillByte, block.size);
     if (block.random) FillRandom(block.address, block.size, block.seed);
-    for (const Write& write : block.writes) {
+    for (Write& write : block.writes) {
         if (write.offset > block.size || write.bytes.size() > block.size - write.offset)
             Fail("write past the block");
         std::memcpy(block.address + write.offset, write.bytes.data(), write.bytes.size());
+        std::memset(write.bytes.data(), 0, write.bytes.size());
     }
     std::uint8_t* run = block.address;
     for (const PageRun& each : block.runs) {
         if (!ProtectPages(run, each.pages * page, each.protection)) Fail("cannot protect");
         run += each.pages * page;
+    }
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Decodes HEX straight into `bytes`, so that no other copy of them is made.
+void DecodeInto(const char* hex, volatile std::uint8_t* bytes, std::size_t capacity) {
+    const std::size_t length = std::strlen(hex);
+    if (length % 2 != 0 || length / 2 > capacity) Fail(std::string("bad stack bytes: ") + hex);
+    for (std::size_t i = 0; i < length; i += 2) {
+        const int high = HexDigit(hex[i]);
+        const int low = HexDigit(hex[i + 1]);
+        if (high < 0 || low < 0) Fail(std::string("bad stack bytes: ") + hex);
+        bytes[i / 2] = static_cast<std::uint8_t>(high * 16 + low);
+    }
+}
+
+// Maps pages one by one, protects every other one differently, unmaps them
+// all, and again, until the process ends.
+[[noreturn]] void Churn() {
+    const std::size_t page = PageSize();
+    std::vector<void*> pages;
+    pages.reserve(64);
+    for (;;) {
+        for (int i = 0; i < 64; ++i) {
+            if (void* each = AllocatePages(page)) pages.push_back(each);
+        }
+        for (std::size_t i = 0; i < pages.size(); i += 2) ProtectPages(pages[i], page, PageProtection::Read);
+        for (void* each : pages) FreePages(each, page);
+        pages.clear();
     }
 }
 
@@ -194,8 +254,21 @@ void PrintModule(const char* kind, bool (*facts)(ModuleFacts&)) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // In main's own frame, so the bytes stay on the stack while the child runs.
+    volatile std::uint8_t stackBytes[64] = {};
+    bool hasStackBytes = false;
+    bool churn = false;
     std::vector<Block> blocks;
-    for (int i = 1; i < argc; ++i) blocks.push_back(ParseBlock(argv[i]));
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "stack=", 6) == 0) {
+            DecodeInto(argv[i] + 6, stackBytes, sizeof stackBytes);
+            hasStackBytes = true;
+        } else if (std::strcmp(argv[i], "churn") == 0) {
+            churn = true;
+        } else {
+            blocks.push_back(ParseBlock(argv[i]));
+        }
+    }
     for (Block& block : blocks) LayOut(block);
 
     std::printf("page %llx\n", static_cast<unsigned long long>(PageSize()));
@@ -206,6 +279,10 @@ int main(int argc, char** argv) {
                     static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(blocks[i].address)),
                     static_cast<unsigned long long>(blocks[i].size));
     }
+    if (hasStackBytes) {
+        std::printf("stack %llx\n", static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(stackBytes)));
+    }
+    if (churn) std::thread(Churn).detach();
     std::printf("ready\n");
     std::fflush(stdout);
 

@@ -42,6 +42,9 @@ bool StartTargetChild(const std::vector<std::string>& blocks, TargetChild& child
             std::string index, address, size;
             fields >> index >> address >> size;
             child.blocks.push_back(ChildBlock{Hex(address), Hex(size)});
+        } else if (word == "stack") {
+            fields >> word;
+            child.stack = Hex(word);
         } else {
             child.error = line;
             return false;

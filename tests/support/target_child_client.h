@@ -25,9 +25,11 @@ struct TargetChild {
     ChildModule executable;  // target_child itself
     ChildModule library;     // a system library it has loaded
     std::vector<ChildBlock> blocks;
+    std::uint64_t stack = 0;  // where the stack= bytes are; 0 without them
     std::string error;  // why StartTargetChild failed
 };
 
-// Starts the child with one argument per block and waits until it is ready.
+// Starts the child with these arguments (blocks, "stack=HEX", "churn") and
+// waits until it is ready.
 // False (with `error` set) when it cannot start or reports a problem.
 bool StartTargetChild(const std::vector<std::string>& blocks, TargetChild& child);

@@ -1,5 +1,6 @@
 #include <dlfcn.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <climits>
@@ -10,6 +11,8 @@
 
 namespace {
 
+constexpr long kMemfdSecret = 447;  // the system call's number on x86-64 and arm64
+
 int ToProt(PageProtection protection) {
     switch (protection) {
         case PageProtection::Read: return PROT_READ;
@@ -18,7 +21,8 @@ int ToProt(PageProtection protection) {
         case PageProtection::ReadWriteExecute: return PROT_READ | PROT_WRITE | PROT_EXEC;
         case PageProtection::NoAccess:
         case PageProtection::Guard:
-        case PageProtection::GuardExecute: break;
+        case PageProtection::GuardExecute:
+        case PageProtection::Secret: break;
     }
     return PROT_NONE;
 }
@@ -57,8 +61,23 @@ void* AllocatePages(std::size_t size) {
     return block;
 }
 
+// Secret pages replace the block's pages with a mapping of a secret memory
+// file of their size.
 bool ProtectPages(void* address, std::size_t size, PageProtection protection) {
-    return mprotect(address, size, ToProt(protection)) == 0;
+    if (protection != PageProtection::Secret) return mprotect(address, size, ToProt(protection)) == 0;
+    const long fd = syscall(kMemfdSecret, 0);
+    if (fd < 0) return false;
+    const bool mapped = ftruncate(static_cast<int>(fd), static_cast<off_t>(size)) == 0 &&
+                        mmap(address, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, static_cast<int>(fd), 0) !=
+                            MAP_FAILED;
+    close(static_cast<int>(fd));
+    return mapped;
+}
+
+// With the no-access page on either side that AllocatePages added.
+void FreePages(void* address, std::size_t size) {
+    const std::size_t page = PageSize();
+    munmap(static_cast<char*>(address) - page, size + 2 * page);
 }
 
 bool ExecutableModule(ModuleFacts& facts) {

@@ -14,6 +14,7 @@ enum class PageProtection {
     NoAccess,
     Guard,         // read-write with the guard bit on Windows; no access elsewhere
     GuardExecute,  // execute-read with the guard bit on Windows; no access elsewhere
+    Secret,        // Linux: secret memory, listed as read-write but readable by no other process
 };
 
 std::size_t PageSize();
@@ -22,7 +23,10 @@ std::size_t PageSize();
 // into one region. Null on failure.
 void* AllocatePages(std::size_t size);
 
+// False when the protection cannot be had (Secret where the OS has none).
 bool ProtectPages(void* address, std::size_t size, PageProtection protection);
+
+void FreePages(void* address, std::size_t size);
 
 struct ModuleFacts {
     std::uintptr_t base = 0;

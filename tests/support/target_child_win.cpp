@@ -15,6 +15,7 @@ DWORD ToProtect(PageProtection protection) {
         case PageProtection::NoAccess: return PAGE_NOACCESS;
         case PageProtection::Guard: return PAGE_READWRITE | PAGE_GUARD;
         case PageProtection::GuardExecute: return PAGE_EXECUTE_READ | PAGE_GUARD;
+        case PageProtection::Secret: break;
     }
     return PAGE_NOACCESS;
 }
@@ -48,8 +49,13 @@ void* AllocatePages(std::size_t size) {
 }
 
 bool ProtectPages(void* address, std::size_t size, PageProtection protection) {
+    if (protection == PageProtection::Secret) return false;
     DWORD previous;
     return VirtualProtect(address, size, ToProtect(protection), &previous) != 0;
+}
+
+void FreePages(void* address, std::size_t) {
+    VirtualFree(address, 0, MEM_RELEASE);
 }
 
 bool ExecutableModule(ModuleFacts& facts) {

@@ -16,6 +16,8 @@
 
 namespace {
 
+using namespace detail;
+
 constexpr std::uint64_t kMiB = 0x100000;
 constexpr std::uint64_t kNone = ~std::uint64_t{0};
 const std::vector<std::uint8_t> kHit = {0xde, 0xad, 0x77, 0xef};  // matches DeadEf()
@@ -193,6 +195,35 @@ TEST(ScanForPattern, AFailedQueryEndsTheSearch) {
     space.Add(0x300000, 0x1000).bytes.assign(kHit.begin(), kHit.end());
     EXPECT_EQ(Scan(space, 0, kNone), kNone);
     EXPECT_EQ(Scan(space, 0x101000, kNone), 0x300000u);
+}
+
+// Every query of a scan lies within one search of the address space, which
+// ends however the scan does; a read is no search.
+TEST(ScanForPattern, RunsAsOneSearchOfTheAddressSpace) {
+    FakeAddressSpace space;
+    space.Add(0x100000, 0x1000).bytes.assign(kHit.begin(), kHit.end());
+    space.Add(0x200000, 0x1000).partialCopies = 3;
+    space.Add(0x300000, 0x1000).queryFails = true;
+    const struct {
+        const char* what;
+        std::uint64_t start;
+        std::uint64_t expected;
+    } cases[] = {
+        {"a match", 0, 0x100000},
+        {"a third partial copy", 0x100001, kNone},
+        {"a failed query", 0x201000, kNone},
+        {"the end of the range", 0x301000, kNone},
+    };
+    int searches = 0;
+    for (const auto& c : cases) {
+        EXPECT_EQ(Scan(space, c.start, kNone), c.expected) << c.what;
+        EXPECT_EQ(space.searches, ++searches) << c.what;
+        EXPECT_FALSE(space.searching) << c.what;
+    }
+    EXPECT_EQ(space.queriesOutsideSearch, 0);
+    std::uint8_t byte;
+    EXPECT_TRUE(ReadExact(space, 0x100000, &byte, 1));
+    EXPECT_EQ(space.searches, searches);
 }
 
 TEST(ScanForPattern, ClampsTheRangeToTheApplicationRange) {

@@ -10,6 +10,8 @@
 
 namespace {
 
+using namespace detail;
+
 std::vector<MatcherFilter> SupportedFilters() {
     std::vector<MatcherFilter> filters;
     for (MatcherFilter filter : {MatcherFilter::Scalar, MatcherFilter::Sse2, MatcherFilter::Avx2}) {

@@ -7,6 +7,8 @@
 
 namespace {
 
+using namespace detail;
+
 TEST(RegionClass, WindowsStateAndProtection) {
     const struct {
         std::uint32_t state;
@@ -47,10 +49,32 @@ TEST(RegionClass, MapsPermissions) {
         {"r-xs", true, true},  {"--xp", false, false}, {"---p", false, false}, {"-w-p", false, false},
     };
     for (const auto& c : cases) {
+        MapsLine line;
+        line.permissions = c.permissions;
+        line.path = "/usr/lib/libgame.so";
         MemoryRegion region;
-        ClassifyMapsRegion(c.permissions, region);
+        ClassifyMapsRegion(line, region);
         EXPECT_EQ(region.readable, c.readable) << c.permissions;
         EXPECT_EQ(region.executable, c.executable) << c.permissions;
+    }
+}
+
+// The kernel's [vvar] pages are listed as "r--p", but no read reaches them.
+TEST(RegionClass, MapsNamesOfMemoryNoReadReaches) {
+    const struct {
+        const char* path;
+        bool readable;
+    } cases[] = {
+        {"[vvar]", false}, {"[vvar_vclock]", false}, {"[vdso]", true},        {"[stack]", true},
+        {"", true},        {"/tmp/[vvar]", true},    {"[vvar] (deleted)", true},
+    };
+    for (const auto& c : cases) {
+        MapsLine line;
+        line.permissions = "r--p";
+        line.path = c.path;
+        MemoryRegion region;
+        ClassifyMapsRegion(line, region);
+        EXPECT_EQ(region.readable, c.readable) << c.path;
     }
 }
 

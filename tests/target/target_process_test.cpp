@@ -9,47 +9,24 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
-#include "support/target_child_client.h"
+#include "target_process_fixture.h"
 
 namespace {
-
-constexpr std::uint64_t kPage = 4096;
-
-BytePattern Pattern(std::vector<std::uint8_t> bytes, std::vector<std::uint8_t> mask) {
-    return BytePattern{std::move(bytes), std::move(mask)};
-}
-
-class TargetProcessTest : public ::testing::Test {
-protected:
-    void Start(const std::vector<std::string>& blocks) {
-        ASSERT_TRUE(StartTargetChild(blocks, child_)) << child_.error;
-        ASSERT_EQ(child_.pageSize, kPage);
-        target_ = OpenTarget(child_.process.Pid());
-        ASSERT_NE(target_, nullptr);
-    }
-
-    std::uint64_t Block(std::size_t index) const { return child_.blocks.at(index).address; }
-
-    bool Read(std::uint64_t address, std::vector<std::uint8_t>& bytes, std::uint64_t size) {
-        bytes.assign(static_cast<std::size_t>(size), 0xCC);
-        return ReadTargetMemory(*target_, address, bytes.data(), size);
-    }
-
-    bool Find(const BytePattern& pattern, std::uint64_t start, std::uint64_t end, bool executableOnly,
-              std::uint64_t& match) {
-        return FindPattern(*target_, pattern, start, end, executableOnly, match);
-    }
-
-    TargetChild child_;
-    std::unique_ptr<TargetProcess> target_;  // closed before the child ends
-};
 
 TEST(TargetProcessOpen, FailsForAProcessThatDoesNotExist) {
     EXPECT_EQ(OpenTarget(0), nullptr);
     EXPECT_EQ(OpenTarget(0xFFFFFFFF), nullptr);
 }
+
+// There is no empty target: a "no handle" value would stand for a process
+// (on Windows ~0 is the companion's own), so only a successful open makes one.
+static_assert(!std::is_default_constructible_v<TargetProcess>, "only OpenTarget makes a target");
+static_assert(!std::is_constructible_v<TargetProcess, std::uintptr_t, std::uint32_t>, "only OpenTarget makes a target");
+static_assert(!std::is_copy_constructible_v<TargetProcess> && !std::is_move_constructible_v<TargetProcess>,
+              "a target has one owner");
 
 TEST_F(TargetProcessTest, ReadsExactlyWithinOneRegion) {
     // Block 0: two read-write pages, then a read-only page right after them.
@@ -112,6 +89,33 @@ TEST_F(TargetProcessTest, WalksFromRegionToRegionAcrossUnreadableMemory) {
     ASSERT_TRUE(Find(run, low + kPage - 15, high + kPage, false, match));
     EXPECT_EQ(match, high) << "no window across the gap";
     EXPECT_FALSE(Find(run, low, high + kPage, true, match)) << "no code among them";
+}
+
+// A data search over the whole range reaches the top of the address space:
+// on Linux the main thread's stack lies above the kernel's [vvar] mappings,
+// which the map lists as readable but no read reaches.
+TEST_F(TargetProcessTest, DataSearchOverTheWholeRangeReachesTheMainThreadsStack) {
+    const BytePattern marker = RandomMarker();
+    Start({"stack=" + HexText(marker.bytes)});
+    std::uint64_t match = 0;
+    ASSERT_TRUE(Find(marker, 0, kWholeRange, false, match));
+    EXPECT_EQ(match, child_.stack);
+}
+
+// While another thread of the target keeps mapping and unmapping pages, a
+// search gives the lowest address of the pattern or nothing, never another
+// address; most searches find it.
+TEST_F(TargetProcessTest, SearchesWhileTheMapChanges) {
+    const BytePattern marker = RandomMarker();
+    Start({"churn", "stack=" + HexText(marker.bytes), "rw*4,random=3"});
+    int found = 0;
+    for (int search = 0; search < 20; ++search) {
+        std::uint64_t match = 0;
+        if (!Find(marker, 0, kWholeRange, false, match)) continue;
+        EXPECT_EQ(match, child_.stack);
+        ++found;
+    }
+    EXPECT_GT(found, 10);
 }
 
 TEST_F(TargetProcessTest, FindsPatternsAcrossChunksAndTheRingEnd) {
