@@ -8,7 +8,8 @@
         "src/launch.cc",
         "src/value_conversion.cc"
       ],
-      "include_dirs": ["<!(node -e \"require('nan')\")"],
+      # The repository root, for the companion's rule on application ids.
+      "include_dirs": ["<!(node -e \"require('nan')\")", ".."],
       "conditions": [
         ["OS=='win'", {
           # The product is a 32-bit module for a 32-bit host: build it with

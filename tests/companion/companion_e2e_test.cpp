@@ -142,6 +142,12 @@ TEST_F(CompanionEndToEnd, BadCommandLinesEndAtOnceWithZeroAndConnectNothing) {
         {"not-a-number", kDemoApplicationId},
         {"2147483647", kDemoApplicationId},  // names no process
         {game, "999999999999999999"},         // no script for this id
+        // Ids that would name a file outside the scripts directory, here the
+        // demo script itself by a detour, on either kind of system.
+        {game, std::string("../scripts/") + kDemoApplicationId},
+        {game, std::string("..\\scripts\\") + kDemoApplicationId},
+        {game, std::string("C:") + kDemoApplicationId},
+        {game, ".."},
     };
     for (const std::vector<std::string>& arguments : commandLines) {
         ChildProcess companion;
