@@ -97,8 +97,9 @@ void io_turn() {
     }
 
     // Read before writing, so responses and events are drained first. Each
-    // message's text lives in the connection's receive frame until the next Read.
-    for (;;) {
+    // message's text lives in the connection's receive frame until the next
+    // Read. A service that never stops sending does not keep Stop waiting.
+    while (ioWorker.runFlag.load()) {
         MessageDocument message;
         if (!connection->Read(message)) break;  // nothing complete waiting, or the connection was lost
         dispatch_message(message);

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/child_process.h"
@@ -158,6 +160,20 @@ TEST_F(CompanionEndToEnd, BadCommandLinesEndAtOnceWithZeroAndConnectNothing) {
     }
     ASSERT_TRUE(game_.WriteLine("exit"));
     EXPECT_TRUE(service_.StopAndCollect().empty());  // no client ever connected
+}
+
+// A service that sends READY, then floods pings and reads nothing: the
+// companion's pongs fill the pipe and a write blocks. The companion still
+// ends with its game.
+TEST_F(CompanionEndToEnd, EndsWithItsGameWhenTheServiceStopsReading) {
+    ASSERT_TRUE(service_.Start({"--flood-pings"}));
+    StartGame();
+    StartCompanion({std::to_string(game_.Pid()), kDemoApplicationId});
+    ASSERT_NE(Next(service_, "flooding pings"), "");
+    // READY is read within 1.5 s; the pongs then fill the pipe at once.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    ASSERT_TRUE(game_.WriteLine("exit"));
+    EXPECT_EQ(CompanionExitCode(15000), 0) << "the companion outlived its game";
 }
 
 }  // namespace

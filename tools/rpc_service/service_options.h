@@ -10,6 +10,7 @@ struct ServiceOptions {
     bool sendReady = true;
     bool sendPing = false;
     std::string pingPayload;
+    bool floodPings = false;       // after READY: empty pings without pause, nothing read
     std::vector<std::string> messagesAfterReady;  // Message frames, in command-line order
     bool answerWithError = false;
     int errorCode = 0;

@@ -28,6 +28,10 @@ public:
             return;
         }
         AnswerHandshake();
+        if (options_.floodPings) {
+            FloodPings();
+            return;
+        }
         if (EndsAfter(0)) return;
         for (int requests = 0; Receive(frame);) {
             switch (frame.opcode) {
@@ -74,6 +78,15 @@ private:
         }
         if (options_.sendPing) Send(service_frames::kPing, options_.pingPayload);
         for (const std::string& message : options_.messagesAfterReady) Send(service_frames::kMessage, message);
+    }
+
+    // A service that stops reading: once the client's pongs fill the pipe,
+    // only a client that bounds its writes gets away. One line, not one per ping.
+    void FloodPings() {
+        PrintLine("flooding pings");
+        const std::string ping = service_frames::Encode(service_frames::kPing, "");
+        while (pipe_.WriteAll(ping.data(), ping.size())) {
+        }
     }
 
     // A request carries a nonce; its answer carries the same one.
