@@ -308,8 +308,8 @@ def main():
             if rss_start is None and latency is not None:
                 rss_start = resident_kb(companion.pid)
             if restart % 10 == 0:
-                print(f'soak: {restart} restarts, {len(latencies)} delivered, '
-                      f'{time.monotonic() - began:.0f} s', flush=True)
+                print(f'soak: {restart} restarts, {len(latencies)} delivered, companion resident memory '
+                      f'{resident_kb(companion.pid)} kB, {time.monotonic() - began:.0f} s', flush=True)
             if companion.poll() is not None:
                 break
         running = companion.poll() is None
