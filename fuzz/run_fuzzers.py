@@ -47,8 +47,13 @@ def run_target(build, name, seconds):
     command += [corpus] + [d for d in (os.path.join(inputs, 'seeds'), os.path.join(inputs, 'regressions'))
                            if os.path.isdir(d)]
     log_path = os.path.join(build, 'artifacts', name + '.log')
+    environment = dict(os.environ)
+    # Reports name functions and lines when LLVM's symbolizer is at hand.
+    symbolizer = '/usr/lib/llvm-14/bin/llvm-symbolizer'
+    if os.path.exists(symbolizer):
+        environment.setdefault('ASAN_SYMBOLIZER_PATH', symbolizer)
     with open(log_path, 'w') as log:
-        status = subprocess.run(command, stdout=log, stderr=subprocess.STDOUT).returncode
+        status = subprocess.run(command, stdout=log, stderr=subprocess.STDOUT, env=environment).returncode
     text = open(log_path, errors='replace').read()
 
     def stat(key):
