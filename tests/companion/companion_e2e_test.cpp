@@ -163,10 +163,10 @@ TEST_F(CompanionEndToEnd, BadCommandLinesEndAtOnceWithZeroAndConnectNothing) {
 }
 
 // A service that sends READY, then floods pings and reads nothing: the
-// companion's pongs fill the pipe and a write blocks. The companion still
-// ends with its game.
+// companion's pongs (16 KiB each, so that few do it) fill the pipe and a
+// write blocks. The companion still ends with its game.
 TEST_F(CompanionEndToEnd, EndsWithItsGameWhenTheServiceStopsReading) {
-    ASSERT_TRUE(service_.Start({"--flood-pings"}));
+    ASSERT_TRUE(service_.Start({"--flood-pings", "16384"}));
     StartGame();
     StartCompanion({std::to_string(game_.Pid()), kDemoApplicationId});
     ASSERT_NE(Next(service_, "flooding pings"), "");

@@ -185,7 +185,7 @@ TEST_F(RpcServiceTest, HangupRightAfterReady) {
 // Pings without end, and the pongs never read: the client's pongs fill the
 // pipe until a write cannot finish in time, and the connection ends there.
 TEST_F(RpcServiceTest, FloodOfPingsThatNeverReadsThePongs) {
-    StartService({"--flood-pings", "--clients", "1"});
+    StartService({"--flood-pings", "16384", "--clients", "1"});
     Connect();
     ExpectLine("flooding pings");
     MessageDocument message;

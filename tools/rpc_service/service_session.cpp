@@ -28,7 +28,7 @@ public:
             return;
         }
         AnswerHandshake();
-        if (options_.floodPings) {
+        if (options_.floodPingBytes >= 0) {
             FloodPings();
             return;
         }
@@ -84,7 +84,8 @@ private:
     // only a client that bounds its writes gets away. One line, not one per ping.
     void FloodPings() {
         PrintLine("flooding pings");
-        const std::string ping = service_frames::Encode(service_frames::kPing, "");
+        const std::string ping =
+            service_frames::Encode(service_frames::kPing, std::string(options_.floodPingBytes, 'p'));
         while (pipe_.WriteAll(ping.data(), ping.size())) {
         }
     }
