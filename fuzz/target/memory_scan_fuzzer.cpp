@@ -3,32 +3,41 @@
 // protections and states, reads that fail, fall short or end in partial
 // copies, queries that fail, a narrowed application range) against a plain
 // search written here over the same layout: both must give the same lowest
-// address, or both none. Regions are small and sparse, so that thousands of
-// layouts run a second; one in a while is large enough to fill several scan
-// chunks and wrap the scan's ring.
+// address, or both none.
+//
+// The address space is sparse: a region is a fill byte and a few planted
+// bytes, and a read writes them into the reader's buffer, so that no layout
+// allocates its regions' memory. Regions are small (up to 8 KiB); one in a
+// layout may be large (up to 5 MiB), to fill several scan chunks and wrap the
+// scan's ring. The plain search goes window by window; of the windows that
+// hold only fill bytes, which are all alike, it tests the first.
 //
 // Input: byte 0 the options (bit 0 code regions only; bits 1-2 the start:
 // 0, the first region, an offset into it, or the third region; bits 3-4 the
 // end: no limit, the last region's end, 40 bytes short of it, or the range
 // end narrowed there), byte 1 the region count, then 9 bytes per region
-// (gap, size less one up to 8 KiB, protection, faults, fill, where partial
-// copies begin, large or not), then the pattern (a length byte, a mask byte per 8
-// bytes, the bytes), then plants: where to write a copy of the pattern or of
-// a few bytes of the input.
+// (gap, size less one, protection, faults, fill, where partial copies begin,
+// large or not), then the pattern (a length byte, a mask byte per 8 bytes,
+// the bytes), then plants: a copy of the pattern or a few bytes of the input
+// at an offset into a region.
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <map>
 #include <optional>
 #include <vector>
 
-#include "support/fake_address_space.h"
+#include "target/address_space.h"
 #include "target/memory_scan.h"
 #include "target/region_class.h"
 
 namespace {
+
+using namespace win_memory;
 
 void Check(bool condition, const char* what) {
     if (condition) return;
@@ -50,6 +59,92 @@ private:
     std::size_t at_ = 0;
 };
 
+struct SparseRegion {
+    std::uint64_t base = 0;
+    std::uint64_t size = 0;
+    std::uint32_t state = kMemCommit;
+    std::uint32_t protect = kPageReadWrite;
+    std::uint8_t fill = 0;
+    std::map<std::uint64_t, std::uint8_t> planted;  // offset: byte; every other byte is the fill
+    int partialCopies = 0;              // so many reads end in a partial copy first ...
+    std::uint64_t partialCopyFrom = 0;  // ... among the reads at base + this or above
+    bool shortRead = false;             // reads succeed with one byte missing
+    bool readFails = false;             // reads fail without a partial copy
+    bool queryFails = false;            // queries of addresses in this region fail
+
+    std::uint64_t End() const { return base + size; }
+    std::uint8_t ByteAt(std::uint64_t offset) const {
+        auto found = planted.find(offset);
+        return found != planted.end() ? found->second : fill;
+    }
+};
+
+// Regions in address order; the gaps between them are free memory, and
+// queries at or above the range's end fail, as Windows reports them.
+class SparseAddressSpace final : public AddressSpace {
+public:
+    std::vector<SparseRegion> regions;
+    AddressRange range{0x10000, 0x7FFFFFFF0000};
+
+    bool QueryRegion(std::uint64_t address, MemoryRegion& out) override {
+        if (address >= range.end) return false;
+        std::uint64_t gapBase = 0;
+        for (const SparseRegion& region : regions) {
+            if (address < region.base) {
+                out.base = gapBase;
+                out.size = region.base - gapBase;
+                ClassifyWindowsRegion(kMemFree, kPageNoAccess, out);
+                return true;
+            }
+            if (address < region.End()) {
+                if (region.queryFails) return false;
+                out.base = region.base;
+                out.size = region.size;
+                ClassifyWindowsRegion(region.state, region.protect, out);
+                return true;
+            }
+            gapBase = region.End();
+        }
+        out.base = gapBase;
+        out.size = range.end - gapBase;
+        ClassifyWindowsRegion(kMemFree, kPageNoAccess, out);
+        return true;
+    }
+
+    ReadResult Read(std::uint64_t address, void* buffer, std::uint64_t size) override {
+        ReadResult result;
+        SparseRegion* region = Holding(address);
+        if (region == nullptr || size > region->End() - address) {
+            result.status = ReadStatus::PartialCopy;
+        } else if (region->partialCopies > 0 && address >= region->base + region->partialCopyFrom) {
+            --region->partialCopies;
+            result.status = ReadStatus::PartialCopy;
+        } else if (!region->readFails) {
+            const std::uint64_t copied = region->shortRead ? size - 1 : size;
+            const std::uint64_t offset = address - region->base;
+            auto* bytes = static_cast<std::uint8_t*>(buffer);
+            std::memset(bytes, region->fill, copied);
+            for (auto at = region->planted.lower_bound(offset); at != region->planted.end() && at->first < offset + copied;
+                 ++at) {
+                bytes[at->first - offset] = at->second;
+            }
+            result.status = ReadStatus::Copied;
+            result.bytesRead = copied;
+        }
+        return result;
+    }
+
+    AddressRange ApplicationRange() override { return range; }
+
+private:
+    SparseRegion* Holding(std::uint64_t address) {
+        for (SparseRegion& region : regions) {
+            if (region.base <= address && address < region.End()) return &region;
+        }
+        return nullptr;
+    }
+};
+
 struct Protection {
     std::uint32_t state;
     std::uint32_t protect;
@@ -67,49 +162,42 @@ const Protection kProtections[] = {
     {kMemCommit, kPageExecuteWriteCopy},
     {kMemReserve, kPageReadWrite},
     {kMemFree, kPageNoAccess},
-    {kMemCommit, 0x08},                  // write-copy
-    {kMemCommit, kPageReadOnly | 0x200}, // with the no-cache modifier
+    {kMemCommit, 0x08},                   // write-copy
+    {kMemCommit, kPageReadOnly | 0x200},  // with the no-cache modifier
 };
 
 constexpr std::uint64_t kLowest = 0x10000;
-// A region's last byte set to this makes it large, up to 5 MiB: rare, as
-// such a layout takes milliseconds where others take microseconds.
+constexpr std::uint32_t kRegionSizeLimit = 8192;
+// A region's last byte set to this makes it large: its size times 640.
 constexpr std::uint8_t kLargeRegion = 'L';
 constexpr std::uint64_t kLargeRegionFactor = 640;
-constexpr std::uint32_t kRegionSizeLimit = 8192;
 
-// The plain search is this target's own yardstick, not code under test:
-// its comparisons are kept out of the fuzzer's coverage, which would
-// otherwise cost most of the time of a run.
-#if defined(__clang__)
-#define NOT_COVERED __attribute__((no_sanitize("coverage")))
-#else
-#define NOT_COVERED
-#endif
-
-NOT_COVERED bool WindowMatches(const BytePattern& pattern, const std::uint8_t* window) {
+bool WindowMatches(const SparseRegion& region, const BytePattern& pattern, std::uint64_t offset) {
     for (std::size_t j = 0; j < pattern.bytes.size(); ++j) {
-        if (pattern.mask[j] != 0 && window[j] != pattern.bytes[j]) return false;
+        if (pattern.mask[j] != 0 && region.ByteAt(offset + j) != pattern.bytes[j]) return false;
     }
     return true;
 }
 
 // The address of the lowest window that lies in the region's bytes
-// [from, to) (offsets) and matches, tested window by window (skipping ahead
-// to where the first fixed byte fits).
-NOT_COVERED std::optional<std::uint64_t> FirstWindow(const FakeRegion& region, const BytePattern& pattern,
-                                                     std::uint64_t from, std::uint64_t to) {
+// [from, to) (offsets) and matches, window by window. A window without a
+// planted byte holds only fill bytes, like every other such window: once
+// one of them has failed, the search goes on at the next window that
+// reaches a planted byte.
+std::optional<std::uint64_t> FirstWindow(const SparseRegion& region, const BytePattern& pattern, std::uint64_t from,
+                                         std::uint64_t to) {
     const std::uint64_t length = pattern.bytes.size();
-    const std::uint8_t* bytes = region.bytes.data();
-    const auto fixed = std::find(pattern.mask.begin(), pattern.mask.end(), 1);
-    const std::uint64_t k = fixed - pattern.mask.begin();
+    bool fillWindowFailed = false;
     for (std::uint64_t offset = from; offset + length <= to; ++offset) {
-        if (fixed != pattern.mask.end()) {
-            const void* next = std::memchr(bytes + offset + k, pattern.bytes[k], to - length + 1 - offset);
-            if (next == nullptr) break;
-            offset = static_cast<const std::uint8_t*>(next) - bytes - k;
+        const auto planted = region.planted.lower_bound(offset);
+        const bool onlyFill = planted == region.planted.end() || planted->first >= offset + length;
+        if (onlyFill && fillWindowFailed) {
+            if (planted == region.planted.end()) break;
+            offset = std::max(offset, planted->first - length);  // the loop adds one
+            continue;
         }
-        if (WindowMatches(pattern, bytes + offset)) return region.base + offset;
+        if (WindowMatches(region, pattern, offset)) return region.base + offset;
+        fillWindowFailed = fillWindowFailed || onlyFill;
     }
     return std::nullopt;
 }
@@ -118,41 +206,39 @@ NOT_COVERED std::optional<std::uint64_t> FirstWindow(const FakeRegion& region, c
 // [lowest, highest) that the scan may read, window by window. A region
 // whose query fails ends the search where the walk meets it; reads that
 // end in a partial copy from some address on are tried three times in all.
-std::optional<std::uint64_t> PlainSearch(const std::vector<const FakeRegion*>& regions, const AddressRange& range,
-                                         const BytePattern& pattern, std::uint64_t start, std::uint64_t end,
-                                         bool executableOnly) {
-    const std::uint64_t lowest = std::max(start, range.lowest), highest = std::min(end, range.end);
-    for (const FakeRegion* region : regions) {
-        const std::uint64_t regionEnd = region->base + region->bytes.size();
-        if (regionEnd <= lowest || region->bytes.empty()) continue;
-        if (region->base >= highest) break;
-        if (region->queryFails) return std::nullopt;
+std::optional<std::uint64_t> PlainSearch(const SparseAddressSpace& space, const BytePattern& pattern,
+                                         std::uint64_t start, std::uint64_t end, bool executableOnly) {
+    const std::uint64_t lowest = std::max(start, space.range.lowest), highest = std::min(end, space.range.end);
+    for (const SparseRegion& region : space.regions) {
+        if (region.End() <= lowest) continue;
+        if (region.base >= highest) break;
+        if (region.queryFails) return std::nullopt;
         MemoryRegion kind;
-        ClassifyWindowsRegion(region->state, region->protect, kind);
+        ClassifyWindowsRegion(region.state, region.protect, kind);
         if (!kind.readable || (executableOnly && !kind.executable)) continue;
 
-        const std::uint64_t from = std::max(lowest, region->base) - region->base;
-        const std::uint64_t to = std::min(highest, regionEnd) - region->base;
+        const std::uint64_t from = std::max(lowest, region.base) - region.base;
+        const std::uint64_t to = std::min(highest, region.End()) - region.base;
         // The chunk whose read first ends in a partial copy, if any.
         std::uint64_t firstPartial = to;
-        if (region->partialCopies > 0) {
+        if (region.partialCopies > 0) {
             for (std::uint64_t chunk = from; chunk < to; chunk += kScanChunkSize) {
-                if (chunk >= region->partialCopyFrom) {
+                if (chunk >= region.partialCopyFrom) {
                     firstPartial = chunk;
                     break;
                 }
             }
         }
-        const bool tooManyPartialCopies = region->partialCopies >= kScanAttemptsPerRegion;
+        const bool tooManyPartialCopies = region.partialCopies >= kScanAttemptsPerRegion;
         if (firstPartial == from && tooManyPartialCopies) return std::nullopt;
-        if (region->readFails || region->shortRead) continue;  // its first read fails
+        if (region.readFails || region.shortRead) continue;  // its first read fails
         // Windows wholly in the chunks before the first partial copy have
         // been tested by the time it comes.
         if (firstPartial < to) {
-            if (auto early = FirstWindow(*region, pattern, from, firstPartial)) return early;
+            if (auto early = FirstWindow(region, pattern, from, firstPartial)) return early;
             if (tooManyPartialCopies) return std::nullopt;
         }
-        if (auto match = FirstWindow(*region, pattern, from, to)) return match;
+        if (auto match = FirstWindow(region, pattern, from, to)) return match;
     }
     return std::nullopt;
 }
@@ -164,32 +250,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t options = input.Byte();
     const int regionCount = 1 + input.Byte() % 8;
 
-    FakeAddressSpace space;
-    std::vector<FakeRegion*> regions;
+    SparseAddressSpace space;
     std::uint64_t next = kLowest;
     bool hasLarge = false;
     for (int i = 0; i < regionCount; ++i) {
+        SparseRegion region;
         const std::uint64_t gap = input.Word16();
-        std::uint64_t regionSize = 1 + input.Word16() % kRegionSizeLimit;
-        const std::uint8_t protection = input.Byte();
+        region.size = 1 + input.Word16() % kRegionSizeLimit;
+        const Protection& kind = kProtections[input.Byte() % (sizeof kProtections / sizeof kProtections[0])];
         const std::uint8_t faults = input.Byte();
-        const std::uint8_t fill = input.Byte();
+        region.fill = input.Byte();
         const std::uint8_t partialFrom = input.Byte();
-        const std::uint8_t largeMark = input.Byte();
-        if (largeMark == kLargeRegion && !hasLarge) {
-            regionSize *= kLargeRegionFactor;
+        if (input.Byte() == kLargeRegion && !hasLarge) {
+            region.size *= kLargeRegionFactor;
             hasLarge = true;
         }
-        const Protection& kind = kProtections[protection % (sizeof kProtections / sizeof kProtections[0])];
-        FakeRegion& region = space.Add(next + gap, regionSize, kind.protect, kind.state);
-        std::fill(region.bytes.begin(), region.bytes.end(), fill);
+        region.base = next + gap;
+        region.state = kind.state;
+        region.protect = kind.protect;
         region.readFails = (faults & 1) != 0;
         region.shortRead = (faults & 2) != 0;
         region.queryFails = (faults & 0x1C) == 0x1C;  // rarer than the others
         region.partialCopies = (faults >> 5) & 3;
-        region.partialCopyFrom = regionSize * partialFrom / 256;
-        regions.push_back(&region);
-        next = region.base + regionSize;
+        region.partialCopyFrom = region.size * partialFrom / 256;
+        next = region.End();
+        space.regions.push_back(region);
     }
 
     BytePattern pattern;
@@ -201,33 +286,40 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         pattern.mask.push_back((maskBits[j / 8] >> (j % 8) & 1) != 0 ? 0 : 1);  // a set bit is a wildcard
     }
 
-    // Plants: a copy of the pattern, or up to 16 bytes of the input, at an
-    // offset into a region.
+    // A large region is there for the reading in chunks and the ring. Its
+    // fill never passes for the pattern's first fixed byte, so that the
+    // matcher does not verify a candidate at each of its millions of bytes
+    // (small regions try that).
+    const auto firstFixed = std::find(pattern.mask.begin(), pattern.mask.end(), 1);
+    for (SparseRegion& region : space.regions) {
+        if (region.size > kRegionSizeLimit && firstFixed != pattern.mask.end() &&
+            region.fill == pattern.bytes[firstFixed - pattern.mask.begin()]) {
+            region.fill ^= 0xFF;
+        }
+    }
+
     while (!input.AtEnd()) {
-        FakeRegion& region = *regions[input.Byte() % regions.size()];
+        SparseRegion& region = space.regions[input.Byte() % space.regions.size()];
         const std::uint8_t what = input.Byte();
         // Offsets scaled up (bit 7) reach into a large region; its low bits
         // keep windows that cross a chunk's end within reach.
         const std::uint64_t word = input.Word16();
         const std::uint64_t offset = (what & 0x80) != 0 ? (word << 7) + (what & 0x7F) : word;
         std::vector<std::uint8_t> bytes = pattern.bytes;
-        if ((what & 1) != 0) {
+        if ((what & 0x81) == 1) {
             bytes.resize(what >> 1 & 15);
             for (std::uint8_t& byte : bytes) byte = input.Byte();
         }
-        for (std::size_t j = 0; j < bytes.size() && offset + j < region.bytes.size(); ++j) {
-            region.bytes[offset + j] = bytes[j];
-        }
+        for (std::size_t j = 0; j < bytes.size() && offset + j < region.size; ++j) region.planted[offset + j] = bytes[j];
     }
 
-    const FakeRegion& first = *regions.front();
-    const FakeRegion& last = *regions.back();
-    const std::uint64_t lastEnd = last.base + last.bytes.size();
+    const SparseRegion& first = space.regions.front();
+    const std::uint64_t lastEnd = space.regions.back().End();
     std::uint64_t start = 0;
     switch (options >> 1 & 3) {
     case 1: start = first.base; break;
-    case 2: start = first.base + first.bytes.size() / 2 + 1; break;
-    case 3: start = regions[std::min<std::size_t>(2, regions.size() - 1)]->base; break;
+    case 2: start = first.base + first.size / 2 + 1; break;
+    case 3: start = space.regions[std::min<std::size_t>(2, space.regions.size() - 1)].base; break;
     }
     std::uint64_t end = ~std::uint64_t{0};
     switch (options >> 3 & 3) {
@@ -237,9 +329,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const bool executableOnly = (options & 1) != 0;
 
-    std::vector<const FakeRegion*> inOrder(regions.begin(), regions.end());
-    const std::optional<std::uint64_t> expected =
-        PlainSearch(inOrder, space.range, pattern, start, end, executableOnly);
+    // The plain search first: the scan's reads use up the regions' partial copies.
+    const std::optional<std::uint64_t> expected = PlainSearch(space, pattern, start, end, executableOnly);
     std::uint64_t match = 0;
     const bool found = ScanForPattern(space, pattern, start, end, executableOnly, match);
     Check(found == expected.has_value(), found ? "the scan found a match the plain search does not"
