@@ -10,6 +10,8 @@
 #   mingw-x64      Windows x64, as it ships: every test, under Wine
 #   mingw-x86      Windows x86, as it ships: every test, where Wine can start it
 #   linux-bench    native, optimised: the benchmarks
+#   make fuzz   run every fuzz target for FUZZ_SECONDS each (default 60)
+#   make soak   restart the RPC service 100 times under a running companion
 
 PRESETS := linux linux-release mingw-x64 mingw-x86
 # The builds whose companion directories ship.
@@ -106,3 +108,35 @@ bench: setup build-linux-release
 	@cmake --build --preset linux-bench -- -j2
 	@for b in build/linux-bench/benchmarks/*_benchmark; do "$$b"; done
 	@benchmarks/companion_figures.py
+
+# ---- Fuzzing and the restart soak ------------------------------------------
+# The fuzz targets (fuzz/) are built by the fuzz preset (clang, libFuzzer,
+# AddressSanitizer, UndefinedBehaviorSanitizer). Their seeds and regression
+# inputs also run in `make test`, as the *_fuzzer_replay tests of the linux
+# preset. The soak (tests/soak/) runs the release companion for a few minutes
+# and is kept out of `make test`.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := incoming_message_fuzzer frame_stream_fuzzer find_pattern_fuzzer memory_scan_fuzzer \
+	script_sandbox_fuzzer
+SOAK_RELEASE_COMPANION := build/linux-release/dist/8a57342e5e/CorvaneTallowin_x64
+SOAK_COMPANION ?= $(SOAK_RELEASE_COMPANION)
+SOAK_RESTARTS ?= 100
+.PHONY: fuzz build-fuzz soak soak-companion
+
+build-fuzz: setup
+	@test -f build/fuzz/build.ninja || cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz --target $(FUZZ_TARGETS) -- -j2
+
+fuzz: build-fuzz
+	@python3 fuzz/run_fuzzers.py --build build/fuzz --seconds $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
+# The companion under soak is the release build, unless SOAK_COMPANION names another.
+soak-companion: setup
+ifeq ($(SOAK_COMPANION),$(SOAK_RELEASE_COMPANION))
+	@test -f build/linux-release/build.ninja || cmake --preset linux-release >/dev/null
+	@cmake --build --preset linux-release -- -j2
+endif
+
+soak: soak-companion build-linux
+	@python3 tests/soak/restart_soak.py --companion "$(SOAK_COMPANION)" --tools build/linux/tools \
+	  --restarts $(SOAK_RESTARTS)

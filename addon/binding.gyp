@@ -15,7 +15,10 @@
         "src/launch.cc",
         "src/value_conversion.cc"
       ],
-      "include_dirs": ["<!(node -e \"require('nan')\")"],
+      # The companion's rule on application ids: companion/application_id.h,
+      # found through the repository root in a checkout and through src/ in
+      # the npm package, where `make dist` places a copy.
+      "include_dirs": ["<!(node -e \"require('nan')\")", "src", ".."],
       # C++17 on every OS, whatever the host's headers default to.
       "cflags_cc": ["-std=c++17"],
       "xcode_settings": { "CLANG_CXX_LANGUAGE_STANDARD": "c++17" },

@@ -26,6 +26,14 @@ if(CORVANE_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()
+# The fuzz preset: every object carries libFuzzer's coverage hooks and both
+# sanitizers; only the fuzz targets themselves link libFuzzer's main.
+if(CORVANE_FUZZ)
+  add_compile_options(-fsanitize=address,undefined,fuzzer-no-link -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined
+                      "-fsanitize-ignorelist=${CMAKE_SOURCE_DIR}/fuzz/sanitizer_ignorelist.txt")
+  add_link_options(-fsanitize=address,undefined)
+endif()
 
 find_package(Threads REQUIRED)
 

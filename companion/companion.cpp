@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "companion/application_id.h"
 #include "companion/command_line.h"
 #include "script/presence_poll.h"
 #include "script/script_host.h"
@@ -10,6 +11,8 @@
 #include "rpc/presence_client.h"
 
 int RunCompanion(int processId, const char* applicationId, const char* scriptPathFormat) {
+    // An id that could lead out of the scripts directory runs no script at all.
+    if (!IsPlainApplicationId(applicationId)) return 0;
     // A process id that is not positive names no process that can be opened.
     if (processId <= 0) return 0;
     std::unique_ptr<TargetProcess> target = OpenTarget(static_cast<std::uint32_t>(processId));

@@ -53,7 +53,8 @@ void io_turn() {
     // message's text lives in the connection's receive frame until the next
     // Read. The writes below fail at once when the connection was just lost:
     // the presence then waits for the next connection, the queue is dropped.
-    for (;;) {
+    // A service that never stops sending does not keep a stop waiting.
+    while (ioWorker.runFlag.load()) {
         MessageDocument message;
         if (!connection->Read(message)) break;  // nothing complete waiting, or the connection was lost
         dispatch_message(message);

@@ -13,6 +13,9 @@ IpcConnection theConnection;
 constexpr int kProtocolVersion = 1;
 // The receive frame stores a zero byte right after the payload.
 constexpr std::size_t kMaxIncomingPayload = kFramePayloadCapacity - 1;
+// Pings and pongs handled by one Read before it gives the I/O thread its
+// turn back: a service that never stops sending them cannot hold the thread.
+constexpr int kControlFramesPerRead = 32;
 
 bool IsLive(ConnectionState state) {
     return state == ConnectionState::HandshakeSent || state == ConnectionState::Connected;
@@ -43,6 +46,47 @@ bool TearDownByService(IpcConnection& connection, const MessageDocument& body) {
     }
     connection.Close();
     return false;
+}
+
+bool IsKnownOpcode(std::uint32_t opcode) {
+    return opcode >= static_cast<std::uint32_t>(FrameOpcode::Message) &&
+           opcode <= static_cast<std::uint32_t>(FrameOpcode::Pong);
+}
+
+enum class Arrival { Complete, NotYet, TornDown };
+
+// Moves what has arrived of the next frame into the receive frame. A frame
+// that cannot be accepted is refused as soon as its header is there; the
+// payload of any other is completed from later pieces.
+Arrival ReceiveFrame(IpcConnection& connection) {
+    IpcFrame& frame = connection.inFrame;
+    PipeTransport& transport = *connection.transport;
+    if (connection.inFrameReceived < kFrameHeaderSize) {
+        if (!transport.Read(&frame, kFrameHeaderSize)) {
+            if (transport.pipeOpen) return Arrival::NotYet;
+            TearDown(connection, 1, "Pipe closed");
+            return Arrival::TornDown;
+        }
+        connection.inFrameReceived = kFrameHeaderSize;
+        if (frame.length > kMaxIncomingPayload || !IsKnownOpcode(frame.opcode)) {
+            TearDown(connection, 2, "Bad ipc frame");
+            return Arrival::TornDown;
+        }
+    }
+    const std::size_t frameSize = kFrameHeaderSize + frame.length;
+    while (connection.inFrameReceived < frameSize) {
+        char* next = reinterpret_cast<char*>(&frame) + connection.inFrameReceived;
+        std::size_t received = transport.ReadAvailable(next, frameSize - connection.inFrameReceived);
+        if (received == 0) {
+            if (transport.pipeOpen) return Arrival::NotYet;
+            TearDown(connection, 2, "Partial data in frame");
+            return Arrival::TornDown;
+        }
+        connection.inFrameReceived += received;
+    }
+    connection.inFrameReceived = 0;
+    frame.payload[frame.length] = '\0';
+    return Arrival::Complete;
 }
 
 }  // namespace
@@ -88,6 +132,7 @@ void IpcConnection::Open() {
 void IpcConnection::Close() {
     if (onDisconnected != nullptr && IsLive(state.load())) onDisconnected(errorCode, errorMessage);
     if (transport != nullptr) transport->Close();
+    inFrameReceived = 0;
     state = ConnectionState::Disconnected;
 }
 
@@ -96,26 +141,23 @@ bool IpcConnection::Write(const void* payload, std::size_t length) {
     outFrame.opcode = static_cast<std::uint32_t>(FrameOpcode::Message);
     outFrame.length = static_cast<std::uint32_t>(length);
     if (length != 0) std::memcpy(outFrame.payload, payload, length);
-    if (transport != nullptr && transport->Write(&outFrame, kFrameHeaderSize + length)) return true;
+    return WriteFrame(outFrame);
+}
+
+bool IpcConnection::WriteFrame(IpcFrame& frame) {
+    const bool wasOpen = transport != nullptr && transport->pipeOpen;
+    if (transport != nullptr && transport->Write(&frame, kFrameHeaderSize + frame.length)) return true;
+    // The transport closes itself only when the service did not take the
+    // bytes in time; any other failure reports what was recorded before.
+    if (wasOpen && !transport->pipeOpen) return TearDown(*this, 1, "Write timed out");
     Close();
     return false;
 }
 
 bool IpcConnection::Read(MessageDocument& message) {
     if (!IsLive(state.load()) || transport == nullptr) return false;
-    for (;;) {
-        if (!transport->Read(&inFrame, kFrameHeaderSize)) {
-            if (transport->pipeOpen) return false;  // no whole header yet
-            return TearDown(*this, 1, "Pipe closed");
-        }
-        // A payload that does not fit the receive area is refused unread.
-        if (inFrame.length > kMaxIncomingPayload) return TearDown(*this, 2, "Bad ipc frame");
-        // The payload is not waited for: it is written together with its header.
-        if (inFrame.length != 0 && !transport->Read(inFrame.payload, inFrame.length)) {
-            return TearDown(*this, 2, "Partial data in frame");
-        }
-        inFrame.payload[inFrame.length] = '\0';
-
+    for (int controlFrames = 0; controlFrames < kControlFramesPerRead; ++controlFrames) {
+        if (ReceiveFrame(*this) != Arrival::Complete) return false;
         switch (static_cast<FrameOpcode>(inFrame.opcode)) {
         case FrameOpcode::Message:
             message.ParseInPlace(inFrame.payload, inFrame.length);
@@ -125,12 +167,11 @@ bool IpcConnection::Read(MessageDocument& message) {
             return TearDownByService(*this, message);
         case FrameOpcode::Ping:
             inFrame.opcode = static_cast<std::uint32_t>(FrameOpcode::Pong);
-            if (!transport->Write(&inFrame, kFrameHeaderSize + inFrame.length)) Close();
+            WriteFrame(inFrame);
             continue;  // after a failed pong the next header read finds the pipe closed
-        case FrameOpcode::Pong:
+        default:       // a pong: nothing to do
             continue;
-        default:
-            return TearDown(*this, 2, "Bad ipc frame");
         }
     }
+    return false;
 }

@@ -25,6 +25,10 @@ struct IpcConnection {
     // The last frame read. A message's strings point into its payload, so it
     // stays untouched until the next Read.
     IpcFrame inFrame;
+    // Bytes of the frame being received that have arrived, its header
+    // included: 0 between frames. A frame may come in pieces over several
+    // Reads; what has come waits here for the rest.
+    std::size_t inFrameReceived = 0;
 
     static IpcConnection* Create(const char* applicationId);
     static void Destroy(IpcConnection*& connection);
@@ -34,4 +38,8 @@ struct IpcConnection {
     bool Write(const void* payload, std::size_t length);
     bool Read(MessageDocument& message);
     bool IsConnected() const { return state.load() == ConnectionState::Connected; }
+
+private:
+    // Writes the frame whole, or tears the connection down.
+    bool WriteFrame(IpcFrame& frame);
 };

@@ -1,9 +1,12 @@
 // The transport over a Unix stream socket "corvane-ipc-N" in the runtime
-// directory ($XDG_RUNTIME_DIR, else $TMPDIR, $TMP, $TEMP, /tmp).
+// directory ($XDG_RUNTIME_DIR, else $TMPDIR, $TMP, $TEMP, /tmp). That may be
+// a directory every user can create sockets in, so a socket is taken only
+// when the process listening on it runs as this user.
 
 #include "rpc/pipe_transport.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,6 +47,14 @@ void SetSendTimeout(int fd, int seconds) {
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
 }
 
+// The user the listening process ran as when it began to listen.
+bool PeerIsThisUser(int fd) {
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && length == sizeof peer &&
+           peer.uid == geteuid();
+}
+
 enum class ConnectResult { Connected, NoService, Failed };
 
 // A service whose queue of waiting clients is full makes connect wait; that
@@ -56,7 +67,8 @@ ConnectResult ConnectTo(int fd, const sockaddr_un& address) {
     } while (result != 0 && errno == EINTR);
     if (result == 0) {
         SetSendTimeout(fd, 0);
-        return ConnectResult::Connected;
+        // Another user's socket is passed over like a name nobody listens on.
+        return PeerIsThisUser(fd) ? ConnectResult::Connected : ConnectResult::NoService;
     }
     return (errno == ENOENT || errno == ECONNREFUSED) ? ConnectResult::NoService : ConnectResult::Failed;
 }
@@ -65,6 +77,18 @@ ConnectResult ConnectTo(int fd, const sockaddr_un& address) {
 bool PeerHasHungUp(int fd) {
     pollfd entry{fd, POLLIN | POLLRDHUP, 0};
     return poll(&entry, 1, 0) == 1 && (entry.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
+// Waits until the socket can take more bytes, or the deadline passes.
+bool WaitUntilWritable(int fd, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd entry{fd, POLLOUT, 0};
+        int ready = poll(&entry, 1, static_cast<int>(left.count()));
+        if (ready > 0) return true;  // writable, or an error the next send reports
+        if (ready < 0 && errno != EINTR) return false;
+    }
 }
 
 }  // namespace
@@ -115,16 +139,39 @@ bool PipeTransport::Read(void* destination, std::size_t count) {
     return true;
 }
 
+std::size_t PipeTransport::ReadAvailable(void* destination, std::size_t most) {
+    if (destination == nullptr || handle == kInvalidSocket || most == 0) return 0;
+    ssize_t received;
+    do {
+        received = recv(static_cast<int>(handle), destination, most, MSG_DONTWAIT);
+    } while (received < 0 && errno == EINTR);
+    if (received > 0) return static_cast<std::size_t>(received);
+    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+    Close();  // the peer has gone (0), or the socket has failed
+    return 0;
+}
+
 bool PipeTransport::Write(const void* source, std::size_t count) {
     if (count == 0) return true;
     if (handle == kInvalidSocket || source == nullptr) return false;
+    const int fd = static_cast<int>(handle);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteDeadlineMs);
     const char* bytes = static_cast<const char*>(source);
     while (count > 0) {
-        ssize_t sent = send(static_cast<int>(handle), bytes, count, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) continue;
-        if (sent <= 0) return false;
-        bytes += sent;
-        count -= static_cast<std::size_t>(sent);
+        ssize_t sent = send(fd, bytes, count, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent > 0) {
+            bytes += sent;
+            count -= static_cast<std::size_t>(sent);
+        } else if (sent < 0 && errno == EINTR) {
+            continue;
+        } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!WaitUntilWritable(fd, deadline)) {
+                Close();
+                return false;
+            }
+        } else {
+            return false;
+        }
     }
     return true;
 }

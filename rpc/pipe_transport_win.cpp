@@ -1,4 +1,6 @@
 // The transport over the named pipe "\\?\pipe\corvane-ipc-N", N from 0 to 9.
+// The pipe is opened for overlapped I/O so that every transfer can be given
+// up when the service does not take or give its bytes in time.
 
 #include "rpc/pipe_transport.h"
 
@@ -11,13 +13,38 @@ constexpr DWORD kBusyPipeWaitMs = 10000;
 HANDLE PipeHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 bool IsValid(std::intptr_t handle) { return PipeHandle(handle) != INVALID_HANDLE_VALUE; }
 
+enum class Transfer { Done, Failed, TimedOut };
+
+// One read or write of exactly `count` bytes, waited for up to `timeoutMs`.
+// A transfer still pending then is cancelled, and waited for until the
+// cancellation has finished, since the system writes to `overlapped` and
+// `bytes` until then.
+Transfer TransferWithin(HANDLE pipe, bool writing, void* bytes, DWORD count, DWORD timeoutMs) {
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (overlapped.hEvent == nullptr) return Transfer::Failed;
+    const BOOL started = writing ? WriteFile(pipe, bytes, count, nullptr, &overlapped)
+                                 : ReadFile(pipe, bytes, count, nullptr, &overlapped);
+    Transfer result = Transfer::Failed;
+    if (started || GetLastError() == ERROR_IO_PENDING) {
+        const bool inTime = WaitForSingleObject(overlapped.hEvent, timeoutMs) == WAIT_OBJECT_0;
+        if (!inTime) CancelIoEx(pipe, &overlapped);
+        DWORD transferred = 0;
+        const bool whole = GetOverlappedResult(pipe, &overlapped, &transferred, TRUE) && transferred == count;
+        result = whole ? Transfer::Done : inTime ? Transfer::Failed : Transfer::TimedOut;
+    }
+    CloseHandle(overlapped.hEvent);
+    return result;
+}
+
 }  // namespace
 
 bool PipeTransport::Open() {
     wchar_t pipeName[] = L"\\\\?\\pipe\\corvane-ipc-0";
     wchar_t& digit = pipeName[sizeof pipeName / sizeof pipeName[0] - 2];
     for (;;) {
-        HANDLE pipe = CreateFileW(pipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE pipe = CreateFileW(pipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OVERLAPPED, nullptr);
         if (pipe != INVALID_HANDLE_VALUE) {
             handle = reinterpret_cast<std::intptr_t>(pipe);
             pipeOpen = true;
@@ -50,20 +77,41 @@ bool PipeTransport::Read(void* destination, std::size_t count) {
         return false;
     }
     if (available < count) return false;
-    DWORD received = 0;
-    if (!ReadFile(PipeHandle(handle), destination, static_cast<DWORD>(count), &received, nullptr) ||
-        received != count) {
+    // The bytes are there, so the read ends at once; the deadline only
+    // guards against a pipe that misbehaves.
+    if (TransferWithin(PipeHandle(handle), false, destination, static_cast<DWORD>(count), kWriteDeadlineMs) !=
+        Transfer::Done) {
         Close();
         return false;
     }
     return true;
 }
 
+std::size_t PipeTransport::ReadAvailable(void* destination, std::size_t most) {
+    if (destination == nullptr || !IsValid(handle) || most == 0) return 0;
+    DWORD available = 0;
+    if (!PeekNamedPipe(PipeHandle(handle), nullptr, 0, nullptr, &available, nullptr)) {
+        Close();
+        return 0;
+    }
+    const std::size_t count = available < most ? available : most;
+    return count != 0 && Read(destination, count) ? count : 0;
+}
+
 bool PipeTransport::Write(const void* source, std::size_t count) {
     if (count == 0) return true;
     if (!IsValid(handle) || source == nullptr) return false;
-    DWORD written = 0;
-    return WriteFile(PipeHandle(handle), source, static_cast<DWORD>(count), &written, nullptr) && written == count;
+    switch (TransferWithin(PipeHandle(handle), true, const_cast<void*>(source), static_cast<DWORD>(count),
+                           kWriteDeadlineMs)) {
+    case Transfer::Done:
+        return true;
+    case Transfer::TimedOut:
+        Close();
+        return false;
+    case Transfer::Failed:
+        break;
+    }
+    return false;
 }
 
 int CurrentProcessId() { return static_cast<int>(GetCurrentProcessId()); }

@@ -1,5 +1,7 @@
 #include "launch.h"
 
+#include "companion/application_id.h"
+
 namespace corvane {
 namespace {
 
@@ -7,16 +9,18 @@ std::string companionDirectory(const std::string& moduleDir) {
     return moduleDir + kPathSeparator + kCompanionDirectoryName;
 }
 
+// An app id names the script below the scripts directory and nothing else.
 // A zero byte would cut the text short at the system boundary and silently
-// name another file or another application.
-bool holdsZeroByte(const std::string& text) {
-    return text.find('\0') != std::string::npos;
+// name another file or another application; a path separator, a drive colon
+// or ".." could name a file outside the directory.
+bool isPlainAppId(const std::string& appId) {
+    return appId.find('\0') == std::string::npos && IsPlainApplicationId(appId.c_str());
 }
 
 }  // namespace
 
 bool scriptExists(const std::string& moduleDir, const std::string& appId) {
-    if (holdsZeroByte(appId)) return false;
+    if (!isPlainAppId(appId)) return false;
     std::string path = companionDirectory(moduleDir) + kPathSeparator + "scripts" + kPathSeparator +
                        appId + ".lua";
     return pathExists(path);
@@ -24,7 +28,7 @@ bool scriptExists(const std::string& moduleDir, const std::string& appId) {
 
 std::optional<std::uint32_t> launchCompanion(ChildJob job, const std::string& moduleDir,
                                              std::uint32_t gamePid, const std::string& appId) {
-    if (!job || holdsZeroByte(appId)) return std::nullopt;
+    if (!job || !isPlainAppId(appId)) return std::nullopt;
     std::string directory = companionDirectory(moduleDir);
     std::string executable = directory + kPathSeparator + "CorvaneTallowin_" +
                              (isNative64BitProcess(gamePid) ? "x64" : "x86") + kExecutableSuffix;

@@ -30,7 +30,8 @@ struct ChildJob {
 
 // True when the script for `appId` exists in the companion directory below
 // `moduleDir` (a directory of that name counts too). An app id holding a zero
-// byte names no file and gives false.
+// byte, a path separator or a drive colon, or one that is "..", names no
+// script and gives false; launchCompanion refuses such an id too.
 bool scriptExists(const std::string& moduleDir, const std::string& appId);
 
 // Starts the companion build that matches the game process `gamePid`, with

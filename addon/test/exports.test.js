@@ -57,6 +57,21 @@ test('hasTallowin tells whether the script of an app id is in the scripts direct
   }
 });
 
+test('hasTallowin refuses an app id that could name a file outside the scripts directory', () => {
+  createScript(`${prefix}-inside.lua`);
+  createScript(`${prefix}..dots.lua`);
+  const refused = [
+    `../scripts/${prefix}-inside`, `./${prefix}-inside`, `..\\scripts\\${prefix}-inside`,
+    `C:${prefix}-inside`, '..', `/${prefix}-inside`,
+  ];
+  for (const appId of refused) {
+    assert.equal(addon.hasTallowin(appId), false, JSON.stringify(appId));
+  }
+  // Dots inside a name are no path component.
+  assert.equal(addon.hasTallowin(`${prefix}-inside`), true);
+  assert.equal(addon.hasTallowin(`${prefix}..dots`), true);
+});
+
 test('hasTallowin("") tests the file ".lua"', () => {
   const bare = path.join(scriptsDir, '.lua');
   assert.ok(!fs.existsSync(bare));

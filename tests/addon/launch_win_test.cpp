@@ -201,6 +201,9 @@ TEST_F(LaunchTest, StartsTheMatchingBuildInsideTheJobWithItsCommandLine) {
 TEST_F(LaunchTest, FailuresStartNothingAndLeaveNothingBehind) {
     EXPECT_FALSE(launchCompanion(ChildJob{}, moduleDirUtf8(), GetCurrentProcessId(), "123456"));
     EXPECT_FALSE(launch(GetCurrentProcessId(), std::string("123456\0x", 8)));
+    for (const char* outside : {"..\\123456", "../123456", "Z:\\123456", ".."}) {
+        EXPECT_FALSE(launch(GetCurrentProcessId(), outside)) << outside;
+    }
 
     // A handle the system refuses as a job: the suspended companion must be
     // terminated, not left behind.
@@ -235,6 +238,13 @@ TEST_F(LaunchTest, ScriptExistsForPresentScriptsOnly) {
         {"folder", true},
         {"J\xC3\xBCrgen\xF0\x9F\x98\x80", true},
         {std::string("cut\0x", 5), false},  // must not test "scripts\cut"
+        // Ids that would name a file outside the scripts directory (here the
+        // present script by a detour) are refused.
+        {"..\\scripts\\123456", false},
+        {"../scripts/123456", false},
+        {".\\123456", false},
+        {"Z:123456", false},
+        {"..", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.appId);

@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "support/child_process.h"
@@ -200,6 +202,12 @@ TEST_F(CompanionEndToEnd, BadCommandLinesEndAtOnceWithZeroAndConnectNothing) {
         {"not-a-number", kDemoApplicationId},
         {"2147483647", kDemoApplicationId},  // names no process
         {game, "999999999999999999"},         // no script for this id
+        // Ids that would name a file outside the scripts directory, here the
+        // demo script itself by a detour, on either kind of system.
+        {game, std::string("../scripts/") + kDemoApplicationId},
+        {game, std::string("..\\scripts\\") + kDemoApplicationId},
+        {game, std::string("C:") + kDemoApplicationId},
+        {game, ".."},
     };
     for (const std::vector<std::string>& arguments : commandLines) {
         ChildProcess companion;
@@ -210,6 +218,20 @@ TEST_F(CompanionEndToEnd, BadCommandLinesEndAtOnceWithZeroAndConnectNothing) {
     }
     ASSERT_TRUE(game_.WriteLine("exit"));
     EXPECT_TRUE(service_.StopAndCollect().empty());  // no client ever connected
+}
+
+// A service that sends READY, then floods pings and reads nothing: the
+// companion's pongs (16 KiB each, so that few do it) fill the pipe and a
+// write blocks. The companion still ends with its game.
+TEST_F(CompanionEndToEnd, EndsWithItsGameWhenTheServiceStopsReading) {
+    ASSERT_TRUE(service_.Start({"--flood-pings", "16384"}));
+    StartGame();
+    StartCompanion({std::to_string(game_.Pid()), kDemoApplicationId});
+    ASSERT_NE(Next(service_, "flooding pings"), "");
+    // READY is read within 1.5 s; the pongs then fill the pipe at once.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    ASSERT_TRUE(game_.WriteLine("exit"));
+    EXPECT_EQ(CompanionExitCode(15000), 0) << "the companion outlived its game";
 }
 
 }  // namespace

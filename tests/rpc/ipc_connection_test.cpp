@@ -309,12 +309,99 @@ TEST_P(BadOpcodeTest, TearsDown) {
 
 INSTANTIATE_TEST_SUITE_P(Opcodes, BadOpcodeTest, ::testing::Values(0u, 5u, 7u, 0x80000001u));
 
-TEST_F(IpcConnectionTest, PartialPayloadIsNotWaitedFor) {
+// READY delivered a byte at a time, with a connecting step after each byte:
+// nothing is lost or refused on the way, and the last byte connects.
+TEST_F(IpcConnectionTest, ReadyArrivingAByteAtATimeConnects) {
+    StartHandshake();
+    const std::string ready = Encode(op::kMessage, kReady);
+    for (std::size_t i = 0; i + 1 < ready.size(); ++i) {
+        Send(ready.substr(i, 1));
+        connection->Open();
+        ASSERT_EQ(State(), ConnectionState::HandshakeSent) << "after byte " << i;
+    }
+    Send(ready.substr(ready.size() - 1));
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+    while (!connection->IsConnected() && State() != ConnectionState::Disconnected &&
+           std::chrono::steady_clock::now() < deadline) {
+        connection->Open();
+    }
+    EXPECT_TRUE(connection->IsConnected());
+    EXPECT_EQ(connectedCalls, 1);
+    EXPECT_TRUE(disconnectReports.empty());
+}
+
+// Two 60 KB pings and a message, cut into pieces at these byte offsets of the
+// whole stream; every piece is followed by a Read. Each frame is completed
+// from its pieces: both pongs carry their ping whole, and the message comes.
+class FramesInPiecesTest : public IpcConnectionTest, public ::testing::WithParamInterface<std::vector<std::size_t>> {};
+
+TEST_P(FramesInPiecesTest, AreCompletedOnLaterReads) {
+    Connect();
+    const std::string first(60000, 'a'), second(60000, 'b');
+    const std::string stream =
+        Encode(op::kPing, first) + Encode(op::kPing, second) + Encode(op::kMessage, R"({"cmd":"LAST"})");
+    std::vector<std::size_t> cuts = GetParam();
+    cuts.push_back(stream.size());
+    std::size_t sent = 0;
+    bool messageRead = false;
+    for (std::size_t cut : cuts) {
+        Send(stream.substr(sent, cut - sent));
+        sent = cut;
+        MessageDocument message;
+        messageRead = cut == stream.size() ? ReadSoon(message) : connection->Read(message);
+        ASSERT_TRUE(connection->IsConnected()) << "after " << cut << " bytes: " << connection->errorMessage;
+        ASSERT_EQ(messageRead, cut == stream.size()) << "after " << cut << " bytes";
+        if (messageRead) EXPECT_TRUE(StringMemberEquals(message, "cmd", "LAST"));
+    }
+    op::Frame pong = Receive();
+    EXPECT_EQ(pong.opcode, op::kPong);
+    EXPECT_EQ(pong.payload, first);
+    pong = Receive();
+    EXPECT_EQ(pong.opcode, op::kPong);
+    EXPECT_EQ(pong.payload, second);
+    EXPECT_TRUE(disconnectReports.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cuts, FramesInPiecesTest,
+    ::testing::Values(std::vector<std::size_t>{4},                     // inside the first header
+                      std::vector<std::size_t>{8},                     // the first header alone
+                      std::vector<std::size_t>{30000},                 // inside the first payload
+                      std::vector<std::size_t>{60008, 60012, 90000},   // the second frame in three pieces
+                      std::vector<std::size_t>{9, 10, 11, 65536, 120016, 120020}));
+
+// A payload whose header has come waits for its rest; a service that goes
+// before sending it leaves a partial frame.
+TEST_F(IpcConnectionTest, PeerGoingInsideAPayloadIsPartialData) {
     Connect();
     Send(EncodeHeader(op::kMessage, 10) + "12345");
     MessageDocument message;
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+    while (std::chrono::steady_clock::now() < until) {
+        ASSERT_FALSE(connection->Read(message));
+        ASSERT_TRUE(connection->IsConnected());
+    }
+    service.Stop();
     EXPECT_FALSE(ReadSoon(message));
     ExpectTornDown(2, "Partial data in frame");
+}
+
+// A service that sends but never reads fills the pipe: a write cannot go on
+// for ever, so the connection ends with a reason of its own once the
+// transport's time for a write has passed.
+TEST_F(IpcConnectionTest, AWriteTheServiceNeverTakesEndsTheConnection) {
+    Connect();
+    const std::string request(16384, 'w');
+    auto writer = std::async(std::launch::async, [&] {
+        while (connection->Write(request.data(), request.size())) {
+        }
+    });
+    if (writer.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+        service.Stop();  // lets the blocked write fail, so that the test can end
+        writer.get();
+        FAIL() << "the write was still blocked after 60 s";
+    }
+    ExpectTornDown(1, "Write timed out");
 }
 
 TEST_F(IpcConnectionTest, ServiceClosingThePipeIsRecordedAndReported) {

@@ -189,6 +189,23 @@ TEST_F(RpcServiceTest, HangupRightAfterReady) {
     ExpectLine("disconnected");
 }
 
+// Pings without end, and the pongs never read: the client's pongs fill the
+// pipe until a write cannot finish in time, and the connection ends there.
+TEST_F(RpcServiceTest, FloodOfPingsThatNeverReadsThePongs) {
+    StartService({"--flood-pings", "16384", "--clients", "1"});
+    Connect();
+    ExpectLine("flooding pings");
+    MessageDocument message;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (connection->IsConnected() && std::chrono::steady_clock::now() < deadline) {
+        EXPECT_FALSE(connection->Read(message)) << "only pings come";
+    }
+    ASSERT_EQ(disconnectReports.size(), 1u);
+    EXPECT_EQ(disconnectReports[0], std::make_pair(1, std::string("Write timed out")));
+    ExpectLine("disconnected");
+    EXPECT_EQ(ExitCode(service), 0);
+}
+
 TEST_F(RpcServiceTest, ReadyCanBeDelayedOrWithheld) {
     StartService({"--ready-delay", "400", "--clients", "1"});
     auto started = std::chrono::steady_clock::now();

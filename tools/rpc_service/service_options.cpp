@@ -20,6 +20,9 @@ const char* const kServiceUsage =
     "                              that come meanwhile are printed, not answered\n"
     "  --no-ready                  never answer a handshake\n"
     "  --ping PAYLOAD              after READY, send a Ping frame carrying PAYLOAD\n"
+    "  --flood-pings BYTES         after READY, send Ping frames carrying BYTES bytes\n"
+    "                              (0 to 65527) without pause and read nothing more,\n"
+    "                              until the client goes\n"
     "  --event EVT DATA            after READY, send the event dispatch\n"
     "                              {\"cmd\":\"DISPATCH\",\"data\":DATA,\"evt\":\"EVT\"}; DATA is\n"
     "                              JSON text, sent as given (may be repeated)\n"
@@ -97,6 +100,8 @@ bool ParseServiceOptions(int argc, char** argv, ServiceOptions& options, std::st
             if (!has(1)) return false;
             options.sendPing = true;
             options.pingPayload = argv[++i];
+        } else if (option == "--flood-pings") {
+            if (!has(1) || !number(0, 65527, options.floodPingBytes)) return false;
         } else if (option == "--event") {
             if (!has(2)) return false;
             std::string event = argv[++i];

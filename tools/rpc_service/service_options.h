@@ -10,6 +10,7 @@ struct ServiceOptions {
     bool sendReady = true;
     bool sendPing = false;
     std::string pingPayload;
+    int floodPingBytes = -1;       // after READY: pings of this size without pause, nothing read; -1: none
     std::vector<std::string> messagesAfterReady;  // Message frames, in command-line order
     bool answerWithError = false;
     int errorCode = 0;

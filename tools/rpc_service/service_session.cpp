@@ -28,6 +28,10 @@ public:
             return;
         }
         if (!AnswerHandshake()) return;
+        if (options_.floodPingBytes >= 0) {
+            FloodPings();
+            return;
+        }
         if (AfterRequests(0)) return;
         for (int requests = 0; Receive(frame);) {
             switch (frame.opcode) {
@@ -102,6 +106,16 @@ private:
         // Reads nothing meanwhile: the client's writes fill the pipe and then block.
         if (requests == options_.stallAfter) std::this_thread::sleep_for(std::chrono::milliseconds(options_.stallMs));
         return EndsAfter(requests);
+    }
+
+    // A service that stops reading: once the client's pongs fill the pipe,
+    // only a client that bounds its writes gets away. One line, not one per ping.
+    void FloodPings() {
+        PrintLine("flooding pings");
+        const std::string ping =
+            service_frames::Encode(service_frames::kPing, std::string(options_.floodPingBytes, 'p'));
+        while (pipe_.WriteAll(ping.data(), ping.size())) {
+        }
     }
 
     // A request carries a nonce; its answer carries the same one.

@@ -1,0 +1,1 @@
+return "just text", { state = "ignored" }
