@@ -10,7 +10,7 @@
 
 namespace {
 
-FARPROC WINAPI loadHostExecutable(unsigned notification, PDelayLoadInfo info) {
+FARPROC WINAPI LoadHostExecutable(unsigned notification, PDelayLoadInfo info) {
     if (notification != dliNotePreLoadLibrary || info == nullptr || info->szDll == nullptr) return nullptr;
     static const char* const hostNames[] = {"iojs.exe", "node.exe", "electron.exe"};
     for (const char* name : hostNames) {
@@ -23,4 +23,4 @@ FARPROC WINAPI loadHostExecutable(unsigned notification, PDelayLoadInfo info) {
 
 // The delay-load helper calls this hook on every notification; declared
 // const by some toolchains' headers and not by others.
-decltype(__pfnDliNotifyHook2) __pfnDliNotifyHook2 = loadHostExecutable;
+decltype(__pfnDliNotifyHook2) __pfnDliNotifyHook2 = LoadHostExecutable;

@@ -42,26 +42,26 @@ private:
     sigset_t previous_;
 };
 
-void reap(pid_t child) {
+void Reap(pid_t child) {
     while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
     }
 }
 
-void* reapWhenEnded(void* child) {
-    reap(static_cast<pid_t>(reinterpret_cast<std::intptr_t>(child)));
+void* ReapWhenEnded(void* child) {
+    Reap(static_cast<pid_t>(reinterpret_cast<std::intptr_t>(child)));
     return nullptr;
 }
 
 // Node owns SIGCHLD and waits only for its own children, by pid; waiting here
 // by pid as well leaves its children and its signal handling untouched.
-bool reapInBackground(pid_t child) {
+bool ReapInBackground(pid_t child) {
     AllSignalsBlocked blocked;
     pthread_attr_t attributes;
     if (pthread_attr_init(&attributes) != 0) return false;
     pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
     pthread_attr_setstacksize(&attributes, 64 * 1024);
     pthread_t waiter;
-    bool started = pthread_create(&waiter, &attributes, reapWhenEnded,
+    bool started = pthread_create(&waiter, &attributes, ReapWhenEnded,
                                   reinterpret_cast<void*>(static_cast<std::intptr_t>(child))) == 0;
     pthread_attr_destroy(&attributes);
     return started;
@@ -81,7 +81,7 @@ bool reapInBackground(pid_t child) {
 // message, a libc abort message) would go into the RPC socket. Each such
 // descriptor gets /dev/null instead. The lower ones are fixed first, so the
 // one opened for descriptor n is never below n.
-bool standardStreamsOnDevNull() {
+bool StandardStreamsOnDevNull() {
     for (int stream = 0; stream <= 2; ++stream) {
         int flags = fcntl(stream, F_GETFD);
         if (flags >= 0 && (flags & FD_CLOEXEC) == 0) continue;
@@ -122,7 +122,7 @@ bool standardStreamsOnDevNull() {
         reportFailure(statusPipe);
     }
 
-    if (!standardStreamsOnDevNull()) reportFailure(statusPipe);
+    if (!StandardStreamsOnDevNull()) reportFailure(statusPipe);
     // Like a Windows child that inherits no handles: only standard input,
     // output and error stay open across exec. Best effort on older kernels.
     close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
@@ -199,9 +199,9 @@ std::optional<std::uint32_t> startInJob(ChildJob job, const std::vector<std::str
 
     // Anything but a clean end of the pipe means the program never started;
     // without a waiter the companion could not be reaped, so it is not kept.
-    if (received != 0 || !reapInBackground(child)) {
+    if (received != 0 || !ReapInBackground(child)) {
         kill(child, SIGKILL);
-        reap(child);
+        Reap(child);
         return std::nullopt;
     }
     return static_cast<std::uint32_t>(child);

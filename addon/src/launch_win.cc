@@ -36,7 +36,7 @@ namespace {
 
 // The quoting that CommandLineToArgvW undoes: backslashes are literal unless
 // they precede a double quote, where each one is doubled and the quote escaped.
-void appendArgument(std::wstring& line, const std::wstring& argument) {
+void AppendArgument(std::wstring& line, const std::wstring& argument) {
     if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
         line += argument;
         return;
@@ -62,7 +62,7 @@ std::wstring commandLineFor(const std::vector<std::string>& arguments) {
     std::wstring line = L"\"" + wideFromUtf8(arguments.at(0)) + L"\"";
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         line += L' ';
-        appendArgument(line, wideFromUtf8(arguments[i]));
+        AppendArgument(line, wideFromUtf8(arguments[i]));
     }
     return line;
 }
