@@ -179,8 +179,9 @@ bool WindowMatches(const SparseRegion& region, const BytePattern& pattern, std::
     return true;
 }
 
-// The address of the lowest window that lies in the region's bytes
-// [from, to) (offsets) and matches, window by window. A window without a
+// The address of the lowest window that starts in the region's bytes
+// [from, to) (offsets), lies in them and matches, window by window (an
+// empty pattern matches at `from` when there are bytes). A window without a
 // planted byte holds only fill bytes, like every other such window: once
 // one of them has failed, the search goes on at the next window that
 // reaches a planted byte.
@@ -188,7 +189,7 @@ std::optional<std::uint64_t> FirstWindow(const SparseRegion& region, const ByteP
                                          std::uint64_t to) {
     const std::uint64_t length = pattern.bytes.size();
     bool fillWindowFailed = false;
-    for (std::uint64_t offset = from; offset + length <= to; ++offset) {
+    for (std::uint64_t offset = from; offset < to && offset + length <= to; ++offset) {
         const auto planted = region.planted.lower_bound(offset);
         const bool onlyFill = planted == region.planted.end() || planted->first >= offset + length;
         if (onlyFill && fillWindowFailed) {
