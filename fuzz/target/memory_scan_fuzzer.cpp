@@ -31,13 +31,10 @@
 #include <optional>
 #include <vector>
 
-#include "target/address_space.h"
+#include "support/fake_address_space.h"
 #include "target/memory_scan.h"
-#include "target/region_class.h"
 
 namespace {
-
-using namespace win_memory;
 
 void Check(bool condition, const char* what) {
     if (condition) return;
@@ -59,18 +56,12 @@ private:
     std::size_t at_ = 0;
 };
 
-struct SparseRegion {
-    std::uint64_t base = 0;
+// The tests' fake region (its place, kind and faults) without its bytes:
+// their count and what they hold are kept here.
+struct SparseRegion : FakeRegion {
     std::uint64_t size = 0;
-    std::uint32_t state = kMemCommit;
-    std::uint32_t protect = kPageReadWrite;
     std::uint8_t fill = 0;
     std::map<std::uint64_t, std::uint8_t> planted;  // offset: byte; every other byte is the fill
-    int partialCopies = 0;              // so many reads end in a partial copy first ...
-    std::uint64_t partialCopyFrom = 0;  // ... among the reads at base + this or above
-    bool shortRead = false;             // reads succeed with one byte missing
-    bool readFails = false;             // reads fail without a partial copy
-    bool queryFails = false;            // queries of addresses in this region fail
 
     std::uint64_t End() const { return base + size; }
     std::uint8_t ByteAt(std::uint64_t offset) const {
@@ -112,24 +103,16 @@ public:
     }
 
     ReadResult Read(std::uint64_t address, void* buffer, std::uint64_t size) override {
-        ReadResult result;
         SparseRegion* region = Holding(address);
-        if (region == nullptr || size > region->End() - address) {
-            result.status = ReadStatus::PartialCopy;
-        } else if (region->partialCopies > 0 && address >= region->base + region->partialCopyFrom) {
-            --region->partialCopies;
-            result.status = ReadStatus::PartialCopy;
-        } else if (!region->readFails) {
-            const std::uint64_t copied = region->shortRead ? size - 1 : size;
-            const std::uint64_t offset = address - region->base;
+        const ReadResult result = FakeReadOutcome(region, region != nullptr ? region->size : 0, address, size);
+        if (result.status == ReadStatus::Copied) {
+            const std::uint64_t offset = address - region->base, copied = result.bytesRead;
             auto* bytes = static_cast<std::uint8_t*>(buffer);
             std::memset(bytes, region->fill, copied);
             for (auto at = region->planted.lower_bound(offset); at != region->planted.end() && at->first < offset + copied;
                  ++at) {
                 bytes[at->first - offset] = at->second;
             }
-            result.status = ReadStatus::Copied;
-            result.bytesRead = copied;
         }
         return result;
     }
