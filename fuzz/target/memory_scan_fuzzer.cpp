@@ -31,9 +31,8 @@
 #include <optional>
 #include <vector>
 
-#include "target/address_space.h"
+#include "support/fake_address_space.h"
 #include "target/memory_scan.h"
-#include "target/region_class.h"
 
 namespace {
 
@@ -60,18 +59,12 @@ private:
     std::size_t at_ = 0;
 };
 
-struct SparseRegion {
-    std::uint64_t base = 0;
+// The tests' fake region (its place, kind and faults) without its bytes:
+// their count and what they hold are kept here.
+struct SparseRegion : FakeRegion {
     std::uint64_t size = 0;
-    std::uint32_t state = kMemCommit;
-    std::uint32_t protect = kPageReadWrite;
     std::uint8_t fill = 0;
     std::map<std::uint64_t, std::uint8_t> planted;  // offset: byte; every other byte is the fill
-    int partialCopies = 0;              // so many reads end in a partial copy first ...
-    std::uint64_t partialCopyFrom = 0;  // ... among the reads at base + this or above
-    bool shortRead = false;             // reads succeed with one byte missing
-    bool readFails = false;             // reads fail without a partial copy
-    bool queryFails = false;            // queries of addresses in this region fail
 
     std::uint64_t End() const { return base + size; }
     std::uint8_t ByteAt(std::uint64_t offset) const {
@@ -113,24 +106,16 @@ public:
     }
 
     ReadResult Read(std::uint64_t address, void* buffer, std::uint64_t size) override {
-        ReadResult result;
         SparseRegion* region = Holding(address);
-        if (region == nullptr || size > region->End() - address) {
-            result.status = ReadStatus::PartialCopy;
-        } else if (region->partialCopies > 0 && address >= region->base + region->partialCopyFrom) {
-            --region->partialCopies;
-            result.status = ReadStatus::PartialCopy;
-        } else if (!region->readFails) {
-            const std::uint64_t copied = region->shortRead ? size - 1 : size;
-            const std::uint64_t offset = address - region->base;
+        const ReadResult result = FakeReadOutcome(region, region != nullptr ? region->size : 0, address, size);
+        if (result.status == ReadStatus::Copied) {
+            const std::uint64_t offset = address - region->base, copied = result.bytesRead;
             auto* bytes = static_cast<std::uint8_t*>(buffer);
             std::memset(bytes, region->fill, copied);
             for (auto at = region->planted.lower_bound(offset); at != region->planted.end() && at->first < offset + copied;
                  ++at) {
                 bytes[at->first - offset] = at->second;
             }
-            result.status = ReadStatus::Copied;
-            result.bytesRead = copied;
         }
         return result;
     }
@@ -180,8 +165,9 @@ bool WindowMatches(const SparseRegion& region, const BytePattern& pattern, std::
     return true;
 }
 
-// The address of the lowest window that lies in the region's bytes
-// [from, to) (offsets) and matches, window by window. A window without a
+// The address of the lowest window that starts in the region's bytes
+// [from, to) (offsets), lies in them and matches, window by window (an
+// empty pattern matches at `from` when there are bytes). A window without a
 // planted byte holds only fill bytes, like every other such window: once
 // one of them has failed, the search goes on at the next window that
 // reaches a planted byte.
@@ -189,7 +175,7 @@ std::optional<std::uint64_t> FirstWindow(const SparseRegion& region, const ByteP
                                          std::uint64_t to) {
     const std::uint64_t length = pattern.bytes.size();
     bool fillWindowFailed = false;
-    for (std::uint64_t offset = from; offset + length <= to; ++offset) {
+    for (std::uint64_t offset = from; offset < to && offset + length <= to; ++offset) {
         const auto planted = region.planted.lower_bound(offset);
         const bool onlyFill = planted == region.planted.end() || planted->first >= offset + length;
         if (onlyFill && fillWindowFailed) {

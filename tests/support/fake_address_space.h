@@ -28,6 +28,25 @@ struct FakeRegion {
     bool queryFails = false;            // queries of addresses in this region fail
 };
 
+// What one read of `size` bytes at `address` gives, before any byte is
+// copied, in `region` (null when no region holds the address) whose content
+// is `regionSize` bytes: the region's faults first, then the count of bytes
+// to copy (one short when its reads fall short). Uses up a partial copy.
+inline detail::ReadResult FakeReadOutcome(FakeRegion* region, std::uint64_t regionSize, std::uint64_t address,
+                                  std::uint64_t size) {
+    detail::ReadResult result;
+    if (region == nullptr || size > region->base + regionSize - address) {
+        result.status = detail::ReadStatus::PartialCopy;
+    } else if (region->partialCopies > 0 && address >= region->base + region->partialCopyFrom) {
+        --region->partialCopies;
+        result.status = detail::ReadStatus::PartialCopy;
+    } else if (!region->readFails) {
+        result.status = detail::ReadStatus::Copied;
+        result.bytesRead = region->shortRead ? size - 1 : size;
+    }
+    return result;
+}
+
 class FakeAddressSpace final : public detail::AddressSpace {
 public:
     FakeRegion& Add(std::uint64_t base, std::uint64_t size, std::uint32_t protect = kPageReadWrite,
@@ -79,18 +98,10 @@ public:
     detail::ReadResult Read(std::uint64_t address, void* buffer, std::uint64_t size) override {
         reads.push_back({address, size});
         FakeRegion* region = Holding(address);
-        detail::ReadResult result;
-        if (region == nullptr || size > region->base + region->bytes.size() - address) {
-            result.status = detail::ReadStatus::PartialCopy;
-        } else if (region->partialCopies > 0 && address >= region->base + region->partialCopyFrom) {
-            --region->partialCopies;
-            result.status = detail::ReadStatus::PartialCopy;
-        } else if (!region->readFails) {
-            const std::uint64_t copied = region->shortRead ? size - 1 : size;
+        const detail::ReadResult result = FakeReadOutcome(region, region != nullptr ? region->bytes.size() : 0, address, size);
+        if (result.status == detail::ReadStatus::Copied) {
             std::memcpy(buffer, region->bytes.data() + (address - region->base),
-                        static_cast<std::size_t>(copied));
-            result.status = detail::ReadStatus::Copied;
-            result.bytesRead = copied;
+                        static_cast<std::size_t>(result.bytesRead));
         }
         return result;
     }
