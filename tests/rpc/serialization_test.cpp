@@ -9,9 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include "rpc/request_writer.h"
+
 namespace {
 
-constexpr std::size_t kRequestCapacity = 16384;
+using detail::kRequestCapacity;
 
 RichPresence Presence(const std::function<void(RichPresence&)>& fill) {
     RichPresence presence;

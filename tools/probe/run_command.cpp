@@ -10,19 +10,17 @@
 #include <memory>
 #include <string>
 
+#include "rpc/pipe_transport.h"
+#include "rpc/request_writer.h"
 #include "rpc/serialization.h"
 #include "script/presence_poll.h"
 #include "script/script_host.h"
 #include "tools/probe/command_support.h"
 #include "tools/probe/probe_arguments.h"
 #include "tools/probe/probe_commands.h"
-#include "tools/probe/probe_process.h"
 #include "tools/probe/probe_report.h"
 
 namespace {
-
-// The capacity of the client's presence slot: a longer request is cut there.
-constexpr std::size_t kRequestCapacity = 16384;
 
 using Clock = std::chrono::steady_clock;
 
@@ -33,8 +31,8 @@ double MillisecondsSince(Clock::time_point start) {
 // The request the client stores for `presence` (null: a cleared presence),
 // taking the next nonce as the client does.
 std::string BuildRequest(const RichPresence* presence) {
-    std::string request(kRequestCapacity, '\0');
-    request.resize(build_set_activity(&request[0], request.size(), take_nonce(), ProbeProcessId(), presence));
+    std::string request(detail::kRequestCapacity, '\0');
+    request.resize(build_set_activity(&request[0], request.size(), take_nonce(), CurrentProcessId(), presence));
     return request;
 }
 
