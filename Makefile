@@ -121,22 +121,16 @@ FUZZ_TARGETS := incoming_message_fuzzer frame_stream_fuzzer find_pattern_fuzzer 
 SOAK_RELEASE_COMPANION := build/linux-release/dist/8a57342e5e/CorvaneTallowin_x64
 SOAK_COMPANION ?= $(SOAK_RELEASE_COMPANION)
 SOAK_RESTARTS ?= 100
-.PHONY: fuzz build-fuzz soak soak-companion
+.PHONY: fuzz build-fuzz soak
 
 build-fuzz: setup
-	@test -f build/fuzz/build.ninja || cmake --preset fuzz >/dev/null
+	@$(call configure,fuzz)
 	@cmake --build --preset fuzz --target $(FUZZ_TARGETS) -- -j2
 
 fuzz: build-fuzz
 	@python3 fuzz/run_fuzzers.py --build build/fuzz --seconds $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 # The companion under soak is the release build, unless SOAK_COMPANION names another.
-soak-companion: setup
-ifeq ($(SOAK_COMPANION),$(SOAK_RELEASE_COMPANION))
-	@test -f build/linux-release/build.ninja || cmake --preset linux-release >/dev/null
-	@cmake --build --preset linux-release -- -j2
-endif
-
-soak: soak-companion build-linux
+soak: setup build-linux $(if $(filter $(SOAK_RELEASE_COMPANION),$(SOAK_COMPANION)),build-linux-release)
 	@python3 tests/soak/restart_soak.py --companion "$(SOAK_COMPANION)" --tools build/linux/tools \
 	  --restarts $(SOAK_RESTARTS)
