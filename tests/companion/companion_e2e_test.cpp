@@ -7,13 +7,12 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/private_script_folder.h"
 #include "support/service_log.h"
 
 namespace {
@@ -28,25 +27,6 @@ fs::path CompanionDirectory() { return fs::path(PathBesideThisProgram("../dist/8
 std::string CompanionProgram() { return ProgramBesideThisOne("../dist/8a57342e5e/CorvaneTallowin_x64"); }
 
 bool StartsWith(const std::string& line, const std::string& prefix) { return line.rfind(prefix, 0) == 0; }
-
-// A script that one test writes into the companion directory that every
-// test shares; it is removed when the test ends, however the test ends.
-class ScopedScript {
-public:
-    ScopedScript(const std::string& fileName, const std::string& text)
-        : path_(CompanionDirectory() / "scripts" / fileName) {
-        std::ofstream(path_) << text;
-    }
-    ~ScopedScript() {
-        std::error_code ignored;
-        fs::remove(path_, ignored);
-    }
-    ScopedScript(const ScopedScript&) = delete;
-    ScopedScript& operator=(const ScopedScript&) = delete;
-
-private:
-    fs::path path_;
-};
 
 // The service's next line that starts with `prefix`, or "" when none comes in time.
 std::string Next(ServiceLog& service, const std::string& prefix) {
@@ -81,6 +61,11 @@ protected:
     }
     void StartCompanion(const std::vector<std::string>& arguments) {
         ASSERT_TRUE(companion_.Start(CompanionProgram(), arguments));
+    }
+    // The companion runs in the script's folder, where it finds that script.
+    void StartCompanionWith(const PrivateScriptFolder& script, const std::vector<std::string>& arguments) {
+        fs::current_path(script.Folder());
+        StartCompanion(arguments);
     }
     int CompanionExitCode(std::uint32_t timeoutMs) {
         int exitCode = -1;
@@ -124,11 +109,11 @@ TEST_F(CompanionEndToEnd, PublishesAfterReadyFollowsTheGameAndEndsWithIt) {
 }
 
 TEST_F(CompanionEndToEnd, AFailingScriptClearsThePresence) {
-    ScopedScript script(std::string(kFailingApplicationId) + ".lua",
+    const PrivateScriptFolder script(std::string(kFailingApplicationId) + ".lua",
                         "function get_presence() error('no game state') end\n");
     ASSERT_TRUE(service_.Start({}));
     StartGame();
-    StartCompanion({std::to_string(game_.Pid()), kFailingApplicationId});
+    StartCompanionWith(script, {std::to_string(game_.Pid()), kFailingApplicationId});
 
     const std::string cleared = NextPresence(service_);
     EXPECT_TRUE(Has(cleared, "\"args\":{\"pid\":" + std::to_string(companion_.Pid()) + "}}")) << cleared;
@@ -138,7 +123,7 @@ TEST_F(CompanionEndToEnd, AFailingScriptClearsThePresence) {
 
 TEST_F(CompanionEndToEnd, AReadOfASizeThatCannotBeAllocatedGivesNilAndThePresenceStillComes) {
     // More than either build can allocate, yet not refused for its size alone.
-    ScopedScript script(std::string(kHugeReadApplicationId) + ".lua", R"(
+    const PrivateScriptFolder script(std::string(kHugeReadApplicationId) + ".lua", R"(
         function get_presence()
           local size = Architecture == "x86" and 0xFFFFFF00 or 1 << 40
           return { details = Read(0x10000, size) == nil and "Read gave nil" or "Read gave bytes" }
@@ -146,7 +131,7 @@ TEST_F(CompanionEndToEnd, AReadOfASizeThatCannotBeAllocatedGivesNilAndThePresenc
     )");
     ASSERT_TRUE(service_.Start({}));
     StartGame();
-    StartCompanion({std::to_string(game_.Pid()), kHugeReadApplicationId});
+    StartCompanionWith(script, {std::to_string(game_.Pid()), kHugeReadApplicationId});
 
     const std::string presence = NextPresence(service_);
     EXPECT_TRUE(Has(presence, "\"details\":\"Read gave nil\"")) << presence;
@@ -159,11 +144,11 @@ TEST_F(CompanionEndToEnd, ReadsItsCommandLineLikeTheRuntimeAndIgnoresExtraArgume
     // application id so long that the script path loses the "a" of ".lua",
     // and of which the connection keeps 63 bytes; two extra arguments.
     const std::string applicationId(248, '3');
-    ScopedScript script(applicationId + ".lu",
+    const PrivateScriptFolder script(applicationId + ".lu",
                         "function get_presence() return { details = 'cut path' } end\n");
     ASSERT_TRUE(service_.Start({}));
     StartGame();
-    StartCompanion({" +" + std::to_string(game_.Pid()) + "x", applicationId, "extra", "arguments"});
+    StartCompanionWith(script, {" +" + std::to_string(game_.Pid()) + "x", applicationId, "extra", "arguments"});
 
     const std::string handshake = Next(service_, "frame 0 ");
     EXPECT_TRUE(Has(handshake, "\"client_id\":\"" + applicationId.substr(0, 63) + "\"")) << handshake;

@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -15,6 +14,7 @@
 #include <rapidjson/document.h>
 
 #include "support/child_process.h"
+#include "support/private_script_folder.h"
 #include "support/script_test_support.h"
 #include "support/service_log.h"
 #include "support/target_child_client.h"
@@ -26,8 +26,9 @@ namespace fs = std::filesystem;
 
 constexpr std::uint32_t kProbeWaitMs = 30000;
 const char* const kDemoApplicationId = "300000000000000001";
-// A script of the test's own in the companion directory, for the companion.
-const char* const kProbeTestApplicationId = "300000000000000003";
+// A script of the test's own; the companion finds it in a folder of the test's
+// own, never in the companion directory that other test programs share.
+const char* const kProbeTestApplicationId = "300000000000000004";
 
 fs::path CompanionDirectory() { return fs::path(PathBesideThisProgram("../dist/8a57342e5e")); }
 std::string DemoScript() { return (CompanionDirectory() / "scripts" / (std::string(kDemoApplicationId) + ".lua")).string(); }
@@ -104,12 +105,14 @@ private:
 };
 
 // What the companion sends as its first request for the game's state now,
-// as the reference service prints it received ("frame 1 BODY").
-std::string CompanionFirstRequest(DemoGame& game, const std::string& applicationId, std::uint32_t& companionPid) {
+// as the reference service prints it received ("frame 1 BODY"). The
+// companion finds "scripts/<id>.lua" from its working directory.
+std::string CompanionFirstRequest(DemoGame& game, const fs::path& workingDirectory, const std::string& applicationId,
+                                  std::uint32_t& companionPid) {
     ServiceLog service;
     if (!service.Start({})) return "no service";
     const fs::path original = fs::current_path();
-    fs::current_path(CompanionDirectory());  // the companion finds its script from here
+    fs::current_path(workingDirectory);
     ChildProcess companion;
     const bool started = companion.Start(ProgramBesideThisOne("../dist/8a57342e5e/CorvaneTallowin_x64"),
                                          {game.Pid(), applicationId});
@@ -129,24 +132,24 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
 }
 
 TEST(Probe, PollRequestIsTheOneTheServiceReceivesFromTheCompanion) {
-    const fs::path failingScript = CompanionDirectory() / "scripts" / (std::string(kProbeTestApplicationId) + ".lua");
-    std::ofstream(failingScript) << "function get_presence() error('no game state') end\n";
+    const PrivateScriptFolder failing(std::string(kProbeTestApplicationId) + ".lua", "function get_presence() error('no game state') end\n");
     struct Case {
         const char* name;
+        fs::path workingDirectory;
         const char* applicationId;
         bool published;
     };
     const Case cases[] = {
-        {"the demo script publishes", kDemoApplicationId, true},
-        {"a failing script clears", kProbeTestApplicationId, false},
+        {"the demo script publishes", CompanionDirectory(), kDemoApplicationId, true},
+        {"a failing script clears", failing.Folder(), kProbeTestApplicationId, false},
     };
     DemoGame game;
     ASSERT_TRUE(game.Start());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::uint32_t companionPid = 0;
-        const std::string received = CompanionFirstRequest(game, c.applicationId, companionPid);
-        const std::string script = (CompanionDirectory() / "scripts" / (std::string(c.applicationId) + ".lua")).string();
+        const std::string received = CompanionFirstRequest(game, c.workingDirectory, c.applicationId, companionPid);
+        const std::string script = (c.workingDirectory / "scripts" / (std::string(c.applicationId) + ".lua")).string();
         const ProbeResult probe = RunProbe({"run", game.Pid(), script});
         EXPECT_EQ(probe.exitCode, 0) << probe.Text();
         EXPECT_EQ(probe.Line("poll 1 ") != "" && Has(probe.Line("poll 1 "), "published"), c.published) << probe.Text();
@@ -157,7 +160,6 @@ TEST(Probe, PollRequestIsTheOneTheServiceReceivesFromTheCompanion) {
         EXPECT_TRUE(Has(received, c.published ? "\"details\":\"Exploring Harbor\"" : "\"args\":{\"pid\":")) << received;
     }
     EXPECT_TRUE(game.Exit());
-    fs::remove(failingScript);
 }
 
 TEST(Probe, RunPollsUntilTheCountOrTheGameEndsWithWhatEachPollCost) {
