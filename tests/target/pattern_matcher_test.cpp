@@ -46,8 +46,8 @@ TEST(PatternMatcher, EdgeCases) {
     EXPECT_EQ(PatternMatcher(framed).FindFirst(two.data(), 2), kNoMatch);
 }
 
-// A single match at every position around the vector loop's 64-byte steps,
-// including the last window, over sizes around those steps.
+// A single match at every position around the vector loop's 64-byte steps
+// and 256-byte blocks, including the last window, over sizes around them.
 TEST(PatternMatcher, FindsAMatchAtEveryPosition) {
     const BytePattern patterns[] = {
         {{0xaa, 0, 0xbb, 0, 0, 0, 0xcc}, {1, 0, 1, 0, 0, 0, 1}},
@@ -56,7 +56,7 @@ TEST(PatternMatcher, FindsAMatchAtEveryPosition) {
         {{0xaa, 0xbb, 0xaa, 0xcc, 0xaa}, {1, 1, 1, 1, 1}},
     };
     for (const BytePattern& pattern : patterns) {
-        for (std::size_t size : {1u, 63u, 64u, 65u, 70u, 127u, 128u, 129u, 200u}) {
+        for (std::size_t size : {1u, 63u, 64u, 65u, 70u, 127u, 128u, 129u, 200u, 255u, 256u, 257u, 262u, 320u, 519u, 700u}) {
             for (std::size_t at = 0; at + pattern.bytes.size() <= size; ++at) {
                 std::vector<std::uint8_t> data(size, 0xaa);  // full of the first fixed byte
                 for (std::size_t j = 0; j < pattern.bytes.size(); ++j) {
@@ -65,6 +65,15 @@ TEST(PatternMatcher, FindsAMatchAtEveryPosition) {
                 ExpectSameAsByPosition(pattern, data, "planted match");
             }
         }
+    }
+}
+
+// Without any candidate the vector loop skips whole blocks; it must stop at
+// the buffer's end, whatever the size (overreads show under AddressSanitizer).
+TEST(PatternMatcher, FindsNothingWhereNothingMatchesAndStopsAtTheEnd) {
+    const BytePattern pattern{{0xaa, 0, 0xbb, 0, 0xcc}, {1, 0, 1, 0, 1}};
+    for (std::size_t size = 0; size <= 1100; ++size) {
+        ExpectSameAsByPosition(pattern, std::vector<std::uint8_t>(size, 0x11), "no candidate");
     }
 }
 
@@ -81,7 +90,7 @@ TEST(PatternMatcher, AgreesWithTheByPositionCompareOnRandomInputs) {
             pattern.bytes.push_back(static_cast<std::uint8_t>(pick(alphabet)));
             pattern.mask.push_back(pick(4) >= wildcardChance);
         }
-        std::vector<std::uint8_t> data(pick(400));
+        std::vector<std::uint8_t> data(pick(800));
         for (std::uint8_t& byte : data) byte = static_cast<std::uint8_t>(pick(alphabet));
         if (pick(2) == 0 && data.size() >= length) {
             const std::size_t at = pick(static_cast<unsigned>(data.size() - length + 1));
