@@ -4,6 +4,7 @@
 // fake to produce what a real process cannot do on demand (partial copies,
 // failed queries).
 
+#include <cstddef>
 #include <cstdint>
 
 namespace detail {
@@ -27,6 +28,12 @@ struct ReadResult {
     std::uint64_t bytesRead = 0;
 };
 
+// A run of bytes to read, for ReadRanges.
+struct ReadRange {
+    std::uint64_t address = 0;
+    std::uint64_t size = 0;
+};
+
 // The addresses where the process can have memory: [lowest, end).
 struct AddressRange {
     std::uint64_t lowest = 0;
@@ -43,6 +50,18 @@ public:
 
     // One read call of the OS, without any region test.
     virtual ReadResult Read(std::uint64_t address, void* buffer, std::uint64_t size) = 0;
+
+    // How many ranges one ReadRanges call may take: 1 where the OS reads one
+    // range per call, and ReadRanges is then never called.
+    virtual std::size_t RangesPerRead() const { return 1; }
+
+    // Reads the ranges in order into consecutive bytes of `buffer`, with as
+    // few OS calls as it can, without any region test, and says how many of
+    // them, from the first, arrived whole. One that did not is no error: the
+    // caller reads it again on its own with Read, which says why.
+    virtual std::size_t ReadRanges(const ReadRange* /*ranges*/, std::size_t /*count*/, void* /*buffer*/) {
+        return 0;
+    }
 
     virtual AddressRange ApplicationRange() = 0;
 

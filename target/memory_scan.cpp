@@ -113,6 +113,57 @@ RegionOutcome ScanRegion(AddressSpace& space, const PatternMatcher& matcher, con
     return RegionOutcome::NoMatch;
 }
 
+bool Scannable(const MemoryRegion& region, bool executableOnly) {
+    return region.readable && (!executableOnly || region.executable);
+}
+
+// Most ranges one read of many small regions takes.
+constexpr std::size_t kMaxRangesPerRead = 256;
+
+// Where small regions follow each other (a game's heap can be tens of
+// thousands of them), reads the next ones from `start` with one call for as
+// many as fit one chunk, instead of one call each, and tests each region's
+// windows within its own bytes, in order. It visits and skips regions as the
+// region-by-region scan does. True with the lowest match among the regions
+// that arrived whole; otherwise `start` moves past them, to the first that
+// did not (left to the region-by-region scan, which reads it again and
+// learns why) or to the first region that does not fit.
+bool ScanSmallRegions(AddressSpace& space, const PatternMatcher& matcher, std::uint64_t& start, std::uint64_t end,
+                      bool executableOnly, std::uint64_t& match) {
+    const std::size_t limit = std::min(space.RangesPerRead(), kMaxRangesPerRead);
+    if (limit < 2) return false;
+    ReadRange ranges[kMaxRangesPerRead];
+    std::size_t count = 0;
+    std::uint64_t bytes = 0;
+    std::uint64_t next = start;
+    while (next < end && count < limit) {
+        MemoryRegion region;
+        if (!QueryHolding(space, next, region)) break;
+        if (Scannable(region, executableOnly)) {
+            const std::uint64_t size = std::min(end, RegionEnd(region)) - next;
+            if (size > kScanChunkSize - bytes) break;
+            ranges[count++] = ReadRange{next, size};
+            bytes += size;
+        }
+        next = RegionEnd(region);
+    }
+    if (count < 2) return false;  // one region is read as well on its own
+    const std::size_t whole = space.ReadRanges(ranges, count, ScanRing());
+    std::size_t offset = 0;
+    for (std::size_t i = 0; i < whole && i < count; ++i) {
+        const std::size_t size = static_cast<std::size_t>(ranges[i].size);
+        scannedBytes += size;
+        const std::size_t k = matcher.FindFirst(ScanRing() + offset, size);
+        if (k != kNoMatch) {
+            match = ranges[i].address + k;
+            return true;
+        }
+        offset += size;
+    }
+    start = whole >= count ? next : ranges[whole].address;
+    return false;
+}
+
 // Holds the address space in its search mode for as long as it lives.
 class SearchScope {
 public:
@@ -148,10 +199,14 @@ bool ScanForPattern(AddressSpace& space, const BytePattern& pattern, std::uint64
     const SearchScope search(space);
     int attempts = 0;
     while (start < end) {
+        if (attempts == 0) {
+            if (ScanSmallRegions(space, matcher, start, end, executableOnly, match)) return true;
+            if (start >= end) break;
+        }
         MemoryRegion region;
         if (!QueryHolding(space, start, region)) return false;
         RegionOutcome outcome = RegionOutcome::NoMatch;
-        if (region.readable && (!executableOnly || region.executable)) {
+        if (Scannable(region, executableOnly)) {
             outcome = ScanRegion(space, matcher, pattern, start, std::min(end, RegionEnd(region)), match);
         }
         if (outcome == RegionOutcome::Match) return true;

@@ -35,9 +35,10 @@ bool ReadExact(AddressSpace& space, std::uint64_t address, void* buffer, std::ui
 // range, where the pattern matches within one region. With `executableOnly`
 // only code regions are scanned. A failed region query or a third partial
 // copy in one region ends the search without a match; any other unreadable
-// region is skipped. The whole search runs between the space's BeginSearch
-// and EndSearch. Uses the one static ScanBuffer, so scans never run at the
-// same time.
+// region is skipped. Where the space reads many ranges per call, runs of
+// small regions are read together, each still searched on its own. The
+// whole search runs between the space's BeginSearch and EndSearch. Uses the
+// one static ScanBuffer, so scans never run at the same time.
 bool ScanForPattern(AddressSpace& space, const BytePattern& pattern, std::uint64_t start, std::uint64_t end,
                     bool executableOnly, std::uint64_t& match);
 

@@ -123,6 +123,29 @@ detail::ReadResult ReadOnce(std::uint32_t pid, std::uint64_t address, void* buff
     return result;
 }
 
+// Ranges one process_vm_readv call of ReadRanges takes at most (the kernel
+// takes up to 1024).
+constexpr std::size_t kRangesPerCall = 256;
+
+// One process_vm_readv call for all the ranges; the kernel stops at the
+// first range it cannot copy, and the count of bytes tells how far it came.
+std::size_t ReadRangesOnce(std::uint32_t pid, const detail::ReadRange* ranges, std::size_t count, void* buffer) {
+    iovec remote[kRangesPerCall] = {};
+    count = std::min(count, kRangesPerCall);
+    std::uint64_t total = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        remote[i].iov_base = reinterpret_cast<void*>(static_cast<std::uintptr_t>(ranges[i].address));
+        remote[i].iov_len = static_cast<std::size_t>(ranges[i].size);
+        total += ranges[i].size;
+    }
+    iovec local{buffer, static_cast<std::size_t>(total)};
+    const ssize_t copied = process_vm_readv(static_cast<pid_t>(pid), &local, 1, remote, count, 0);
+    std::uint64_t left = copied > 0 ? static_cast<std::uint64_t>(copied) : 0;
+    std::size_t whole = 0;
+    while (whole < count && ranges[whole].size <= left) left -= ranges[whole++].size;
+    return whole;
+}
+
 bool SameRange(const MemoryRegion& a, const MemoryRegion& b) {
     return a.base == b.base && a.size == b.size;
 }
@@ -154,6 +177,14 @@ public:
         const detail::ReadResult result = ReadOnce(pid_, address, buffer, size);
         if (result.status != detail::ReadStatus::PartialCopy || !searching_) return result;
         return AfterFailedRead(address, buffer, size);
+    }
+
+    // Many small mappings are read with one call: the call's own cost
+    // outweighs copying a few pages.
+    std::size_t RangesPerRead() const override { return kRangesPerCall; }
+
+    std::size_t ReadRanges(const detail::ReadRange* ranges, std::size_t count, void* buffer) override {
+        return ReadRangesOnce(pid_, ranges, count, buffer);
     }
 
     detail::AddressRange ApplicationRange() override {

@@ -1,9 +1,9 @@
 // Fuzz target, differential: the scan for a byte pattern over an address
 // space the fuzzer lays out (regions with gaps between them, Windows
 // protections and states, reads that fail, fall short or end in partial
-// copies, queries that fail, a narrowed application range) against a plain
-// search written here over the same layout: both must give the same lowest
-// address, or both none.
+// copies, queries that fail, a narrowed application range, one range read
+// per call or many) against a plain search written here over the same
+// layout: both must give the same lowest address, or both none.
 //
 // The address space is sparse: a region is a fill byte and a few planted
 // bytes, and a read writes them into the reader's buffer, so that no layout
@@ -15,7 +15,8 @@
 // Input: byte 0 the options (bit 0 code regions only; bits 1-2 the start:
 // 0, the first region, an offset into it, or the third region; bits 3-4 the
 // end: no limit, the last region's end, 40 bytes short of it, or the range
-// end narrowed there), byte 1 the region count, then 9 bytes per region
+// end narrowed there; bit 5 small regions read many per call, as on Linux,
+// instead of one per call), byte 1 the region count, then 9 bytes per region
 // (gap, size less one, protection, faults, fill, where partial copies begin,
 // large or not), then the pattern (a length byte, a mask byte per 8 bytes,
 // the bytes), then plants: a copy of the pattern or a few bytes of the input
@@ -120,7 +121,20 @@ public:
         return result;
     }
 
+    std::size_t RangesPerRead() const override { return rangesPerRead; }
+    std::size_t ReadRanges(const ReadRange* ranges, std::size_t count, void* buffer) override {
+        return FakeReadRanges(*this, ranges, count, buffer);
+    }
+    bool ReadsWhole(std::uint64_t address, std::uint64_t size) {
+        SparseRegion* region = Holding(address);
+        const ReadResult result = FakeReadOutcome(region, region != nullptr ? region->size : 0, address, size, false);
+        return result.status == ReadStatus::Copied && result.bytesRead == size;
+    }
+
     AddressRange ApplicationRange() override { return range; }
+
+    std::size_t rangesPerRead = 1;
+    int rangeReads = 0;
 
 private:
     SparseRegion* Holding(std::uint64_t address) {
@@ -315,6 +329,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case 3: space.range.end = lastEnd > kLowest + 40 ? lastEnd - 40 : kLowest + 1; break;
     }
     const bool executableOnly = (options & 1) != 0;
+    space.rangesPerRead = (options & 0x20) != 0 ? 64 : 1;
 
     // The plain search first: the scan's reads use up the regions' partial copies.
     const std::optional<std::uint64_t> expected = PlainSearch(space, pattern, start, end, executableOnly);

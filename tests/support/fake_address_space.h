@@ -1,7 +1,8 @@
 #pragma once
 // An address space in the terms of a Windows memory query, for what a real
 // process cannot be made to do on demand: partial copies, short reads,
-// failed queries, execute-write-copy regions. Gaps between regions are free
+// failed queries, execute-write-copy regions; reading one range per call, as
+// Windows does, or many, as Linux does. Gaps between regions are free
 // memory; queries above the application range fail.
 
 #include <cstdint>
@@ -31,20 +32,37 @@ struct FakeRegion {
 // What one read of `size` bytes at `address` gives, before any byte is
 // copied, in `region` (null when no region holds the address) whose content
 // is `regionSize` bytes: the region's faults first, then the count of bytes
-// to copy (one short when its reads fall short). Uses up a partial copy.
+// to copy (one short when its reads fall short). Uses up a partial copy
+// unless told not to.
 inline detail::ReadResult FakeReadOutcome(FakeRegion* region, std::uint64_t regionSize, std::uint64_t address,
-                                  std::uint64_t size) {
+                                          std::uint64_t size, bool usesUpPartialCopy = true) {
     detail::ReadResult result;
     if (region == nullptr || size > region->base + regionSize - address) {
         result.status = detail::ReadStatus::PartialCopy;
     } else if (region->partialCopies > 0 && address >= region->base + region->partialCopyFrom) {
-        --region->partialCopies;
+        if (usesUpPartialCopy) --region->partialCopies;
         result.status = detail::ReadStatus::PartialCopy;
     } else if (!region->readFails) {
         result.status = detail::ReadStatus::Copied;
         result.bytesRead = region->shortRead ? size - 1 : size;
     }
     return result;
+}
+
+// ReadRanges over a fake `space` that reads many ranges per call: the ranges
+// in order with the space's own Read, up to the first that a read alone
+// would not copy whole (`space.ReadsWhole`). That one's partial copies are
+// not used up: the scan reads it again on its own, and that read uses them.
+template <typename Space>
+std::size_t FakeReadRanges(Space& space, const detail::ReadRange* ranges, std::size_t count, void* buffer) {
+    ++space.rangeReads;
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!space.ReadsWhole(ranges[i].address, ranges[i].size)) return i;
+        space.Read(ranges[i].address, bytes, ranges[i].size);
+        bytes += ranges[i].size;
+    }
+    return count;
 }
 
 class FakeAddressSpace final : public detail::AddressSpace {
@@ -106,6 +124,17 @@ public:
         return result;
     }
 
+    std::size_t RangesPerRead() const override { return rangesPerRead; }
+    std::size_t ReadRanges(const detail::ReadRange* ranges, std::size_t count, void* buffer) override {
+        return FakeReadRanges(*this, ranges, count, buffer);
+    }
+    bool ReadsWhole(std::uint64_t address, std::uint64_t size) {
+        FakeRegion* region = Holding(address);
+        const detail::ReadResult result =
+            FakeReadOutcome(region, region != nullptr ? region->bytes.size() : 0, address, size, false);
+        return result.status == detail::ReadStatus::Copied && result.bytesRead == size;
+    }
+
     detail::AddressRange ApplicationRange() override { return range; }
 
     // Whether any read touched [base, base + size).
@@ -120,6 +149,8 @@ public:
     int queries = 0;
     int queriesOutsideSearch = 0;
     int searches = 0;        // BeginSearch calls
+    std::size_t rangesPerRead = 1;  // more: small regions are read many per call
+    int rangeReads = 0;             // ReadRanges calls
     bool searching = false;  // between BeginSearch and EndSearch
     std::vector<std::pair<std::uint64_t, std::uint64_t>> reads;  // address, size
 

@@ -74,7 +74,19 @@ TEST(ReadExact, ReadsOnlyWithinOneReadableRegion) {
 }
 
 // Where the pattern sits decides whether and where the scan finds it.
-TEST(ScanForPattern, FindsWindowsWithinOneRegionOnly) {
+// Every scan test runs over a space that reads one range per call, as
+// Windows does, and over one that reads many small regions per call, as
+// Linux does: the results are the same.
+class ScanForPattern : public ::testing::TestWithParam<std::size_t> {
+protected:
+    FakeAddressSpace NewSpace() const {
+        FakeAddressSpace space;
+        space.rangesPerRead = GetParam();
+        return space;
+    }
+};
+
+TEST_P(ScanForPattern, FindsWindowsWithinOneRegionOnly) {
     const std::uint64_t base = 0x1000000;
     const struct {
         const char* what;
@@ -106,7 +118,7 @@ TEST(ScanForPattern, FindsWindowsWithinOneRegionOnly) {
         {"a small region, then the next", 3, {3}, 0, 12 * kMiB, 3},
     };
     for (const auto& c : cases) {
-        FakeAddressSpace space;
+        FakeAddressSpace space = NewSpace();
         space.Add(base, c.regionSize);
         space.Add(base + c.regionSize, 6 * kMiB);
         for (std::uint64_t hit : c.hits) {
@@ -118,8 +130,8 @@ TEST(ScanForPattern, FindsWindowsWithinOneRegionOnly) {
     }
 }
 
-TEST(ScanForPattern, SkipsUnreadableAndNonCodeRegions) {
-    FakeAddressSpace space;
+TEST_P(ScanForPattern, SkipsUnreadableAndNonCodeRegions) {
+    FakeAddressSpace space = NewSpace();
     const std::uint32_t protections[] = {kPageNoAccess,
                                          kPageReadWrite | kPageGuard,
                                          kPageExecuteRead | kPageGuard,
@@ -142,7 +154,7 @@ TEST(ScanForPattern, SkipsUnreadableAndNonCodeRegions) {
     EXPECT_FALSE(space.ReadAnyOf(0x160000, 0x1000)) << "reserved memory is never read";
 }
 
-TEST(ScanForPattern, RetriesPartialCopiesTwice) {
+TEST_P(ScanForPattern, RetriesPartialCopiesTwice) {
     const struct {
         const char* what;
         int partialCopies;
@@ -155,7 +167,7 @@ TEST(ScanForPattern, RetriesPartialCopiesTwice) {
         {"three in a later chunk", 3, 4 * kMiB, kNone},
     };
     for (const auto& c : cases) {
-        FakeAddressSpace space;
+        FakeAddressSpace space = NewSpace();
         FakeRegion& flaky = space.Add(0x1000000, 6 * kMiB);
         flaky.partialCopies = c.partialCopies;
         flaky.partialCopyFrom = c.partialCopyFrom;
@@ -168,16 +180,16 @@ TEST(ScanForPattern, RetriesPartialCopiesTwice) {
     }
 }
 
-TEST(ScanForPattern, CountsPartialCopiesPerRegion) {
-    FakeAddressSpace space;
+TEST_P(ScanForPattern, CountsPartialCopiesPerRegion) {
+    FakeAddressSpace space = NewSpace();
     space.Add(0x100000, 0x1000).partialCopies = 2;
     space.Add(0x200000, 0x1000).partialCopies = 2;
     space.Add(0x300000, 0x1000).bytes.assign(kHit.begin(), kHit.end());
     EXPECT_EQ(Scan(space, 0, kNone), 0x300000u);
 }
 
-TEST(ScanForPattern, LeavesRegionsThatCannotBeRead) {
-    FakeAddressSpace space;
+TEST_P(ScanForPattern, LeavesRegionsThatCannotBeRead) {
+    FakeAddressSpace space = NewSpace();
     FakeRegion& shortRead = space.Add(0x100000, 0x1000);
     shortRead.shortRead = true;
     shortRead.bytes.assign(kHit.begin(), kHit.end());
@@ -189,8 +201,8 @@ TEST(ScanForPattern, LeavesRegionsThatCannotBeRead) {
     EXPECT_EQ(space.reads.size(), 3u) << "no second attempt without a partial copy";
 }
 
-TEST(ScanForPattern, AFailedQueryEndsTheSearch) {
-    FakeAddressSpace space;
+TEST_P(ScanForPattern, AFailedQueryEndsTheSearch) {
+    FakeAddressSpace space = NewSpace();
     space.Add(0x100000, 0x1000).queryFails = true;
     space.Add(0x300000, 0x1000).bytes.assign(kHit.begin(), kHit.end());
     EXPECT_EQ(Scan(space, 0, kNone), kNone);
@@ -199,8 +211,8 @@ TEST(ScanForPattern, AFailedQueryEndsTheSearch) {
 
 // Every query of a scan lies within one search of the address space, which
 // ends however the scan does; a read is no search.
-TEST(ScanForPattern, RunsAsOneSearchOfTheAddressSpace) {
-    FakeAddressSpace space;
+TEST_P(ScanForPattern, RunsAsOneSearchOfTheAddressSpace) {
+    FakeAddressSpace space = NewSpace();
     space.Add(0x100000, 0x1000).bytes.assign(kHit.begin(), kHit.end());
     space.Add(0x200000, 0x1000).partialCopies = 3;
     space.Add(0x300000, 0x1000).queryFails = true;
@@ -226,8 +238,8 @@ TEST(ScanForPattern, RunsAsOneSearchOfTheAddressSpace) {
     EXPECT_EQ(space.searches, searches);
 }
 
-TEST(ScanForPattern, ClampsTheRangeToTheApplicationRange) {
-    FakeAddressSpace space;
+TEST_P(ScanForPattern, ClampsTheRangeToTheApplicationRange) {
+    FakeAddressSpace space = NewSpace();
     space.range = AddressRange{0x10000, 0x7FFF0000};
     space.Add(0x8000, 0x10000);
     space.Put(0xFFFE, kHit);  // across the lowest address
@@ -249,9 +261,9 @@ TEST(ScanForPattern, ClampsTheRangeToTheApplicationRange) {
     EXPECT_EQ(space.queries, queries) << "nothing was queried";
 }
 
-TEST(ScanForPattern, EmptyPatternMatchesAtTheFirstReadableByte) {
+TEST_P(ScanForPattern, EmptyPatternMatchesAtTheFirstReadableByte) {
     const BytePattern empty;
-    FakeAddressSpace space;
+    FakeAddressSpace space = NewSpace();
     space.Add(0x100000, 0x1000, kPageNoAccess);
     space.Add(0x101000, 0x1000).shortRead = true;
     space.Add(0x102000, 0x1000);
@@ -260,8 +272,8 @@ TEST(ScanForPattern, EmptyPatternMatchesAtTheFirstReadableByte) {
     EXPECT_EQ(Scan(space, 0x102010, 0x102010, false, empty), kNone);
 }
 
-TEST(ScanForPattern, RefusesPatternsLongerThanAChunk) {
-    FakeAddressSpace space;
+TEST_P(ScanForPattern, RefusesPatternsLongerThanAChunk) {
+    FakeAddressSpace space = NewSpace();
     space.Add(0x1000000, 3 * kMiB);
     // One chunk long: fixed first and last bytes, wildcards between.
     BytePattern chunkLong;
@@ -301,7 +313,7 @@ std::uint64_t ModelScan(const std::vector<FakeRegion>& regions, const AddressRan
     return kNone;
 }
 
-TEST(ScanForPattern, AgreesWithAModelOnRandomLayouts) {
+TEST_P(ScanForPattern, AgreesWithAModelOnRandomLayouts) {
     std::mt19937_64 random(20240601);
     auto pick = [&](std::uint64_t below) { return random() % below; };
     const std::uint64_t sizes[] = {1, 7, 0x1000, 2 * kMiB - 5, 2 * kMiB, 2 * kMiB + 3, 4 * kMiB + 1, 5 * kMiB};
@@ -314,7 +326,7 @@ TEST(ScanForPattern, AgreesWithAModelOnRandomLayouts) {
             pattern.bytes.push_back(static_cast<std::uint8_t>(1 + pick(3)));
             pattern.mask.push_back(pick(4) != 0);
         }
-        FakeAddressSpace space;
+        FakeAddressSpace space = NewSpace();
         std::vector<FakeRegion> regions;
         std::uint64_t base = 0x100000;
         for (int r = 0, count = 1 + static_cast<int>(pick(4)); r < count; ++r) {
@@ -340,5 +352,28 @@ TEST(ScanForPattern, AgreesWithAModelOnRandomLayouts) {
             << "round " << round;
     }
 }
+
+// Runs of small regions are read many per call, each region's windows
+// tested within it; regions the scan skips are not read.
+TEST(ScanForPatternManyPerCall, ReadsRunsOfSmallRegionsTogether) {
+    FakeAddressSpace space;
+    space.rangesPerRead = 64;
+    const std::uint32_t protections[] = {kPageReadWrite, kPageNoAccess, kPageExecuteRead};
+    for (std::uint64_t r = 0; r < 300; ++r) space.Add(0x100000 + r * 0x1000, 0x1000, protections[r % 3]);
+    // Across the border of two readable regions, which holds no window.
+    space.Put(0x100000 + 270 * 0x1000 - 2, {kHit[0], kHit[1]});
+    space.Put(0x100000 + 270 * 0x1000, {kHit[2], kHit[3]});
+    space.Put(0x100000 + 273 * 0x1000 + 8, kHit);  // read-write
+    space.Put(0x100000 + 275 * 0x1000 + 8, kHit);  // code
+    EXPECT_EQ(Scan(space, 0, kNone), 0x100000u + 273 * 0x1000 + 8);
+    EXPECT_LE(space.rangeReads, 5) << "182 readable regions, 64 per call";
+    space.reads.clear();
+    EXPECT_EQ(Scan(space, 0, kNone, true), 0x100000u + 275 * 0x1000 + 8);
+    for (std::uint64_t r = 0; r < 300; r += 3) {
+        ASSERT_FALSE(space.ReadAnyOf(0x100000 + r * 0x1000, 0x1000)) << "a data region read by a code search";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(OneRangePerCallAndMany, ScanForPattern, ::testing::Values(std::size_t{1}, std::size_t{64}));
 
 }  // namespace

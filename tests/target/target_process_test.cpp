@@ -91,6 +91,27 @@ TEST_F(TargetProcessTest, WalksFromRegionToRegionAcrossUnreadableMemory) {
     EXPECT_FALSE(Find(run, low, high + kPage, true, match)) << "no code among them";
 }
 
+// Hundreds of one-page mappings, as a heap of small allocations has: each
+// mapping's windows are tested within it, however many mappings one read
+// takes, and the search gives the lowest match.
+TEST_F(TargetProcessTest, FindsTheLowestMatchAmongManySmallMappings) {
+    const BytePattern marker = RandomMarker();
+    const std::string text = HexText(marker.bytes);
+    auto at = [&](std::uint64_t page, std::uint64_t offset) {
+        return "@" + std::to_string(page * kPage + offset) + "=" + text;
+    };
+    // Pages read-write, read-only and no access in turn, each its own
+    // mapping; the marker across the border of pages 399 and 400 (both
+    // readable), then in pages 700 and 850 (read-only).
+    Start({"rw*1,r*1,none*1,repeat=300," + at(399, kPage - 8) + "," + at(700, 100) + "," + at(850, 8)});
+    std::uint64_t match = 0;
+    ASSERT_TRUE(Find(marker, Block(0), Block(0) + 900 * kPage, false, match));
+    EXPECT_EQ(match, Block(0) + 700 * kPage + 100);
+    ASSERT_TRUE(Find(marker, Block(0) + 700 * kPage + 101, Block(0) + 900 * kPage, false, match));
+    EXPECT_EQ(match, Block(0) + 850 * kPage + 8);
+    EXPECT_FALSE(Find(marker, Block(0), Block(0) + 900 * kPage, true, match)) << "no code among them";
+}
+
 // A data search over the whole range reaches the top of the address space:
 // on Linux the main thread's stack lies above the kernel's [vvar] mappings,
 // which the map lists as readable but no read reaches.
