@@ -125,9 +125,10 @@ constexpr std::size_t kMaxRangesPerRead = 256;
 // many as fit one chunk, instead of one call each, and tests each region's
 // windows within its own bytes, in order. It visits and skips regions as the
 // region-by-region scan does. True with the lowest match among the regions
-// that arrived whole; otherwise `start` moves past them, to the first that
-// did not (left to the region-by-region scan, which reads it again and
-// learns why) or to the first region that does not fit.
+// that arrived whole; otherwise `start` moves past them and the regions it
+// skipped, to the first that did not arrive whole (left to the
+// region-by-region scan, which reads it again and learns why), to the first
+// region that does not fit, or to where a query failed.
 bool ScanSmallRegions(AddressSpace& space, const PatternMatcher& matcher, std::uint64_t& start, std::uint64_t end,
                       bool executableOnly, std::uint64_t& match) {
     const std::size_t limit = std::min(space.RangesPerRead(), kMaxRangesPerRead);
@@ -147,7 +148,10 @@ bool ScanSmallRegions(AddressSpace& space, const PatternMatcher& matcher, std::u
         }
         next = RegionEnd(region);
     }
-    if (count < 2) return false;  // one region is read as well on its own
+    if (count == 0) {
+        start = next;  // only regions the scan skips
+        return false;
+    }
     const std::size_t whole = space.ReadRanges(ranges, count, ScanRing());
     std::size_t offset = 0;
     for (std::size_t i = 0; i < whole && i < count; ++i) {

@@ -374,6 +374,18 @@ TEST(ScanForPatternManyPerCall, ReadsRunsOfSmallRegionsTogether) {
     }
 }
 
+// Regions a search skips are queried a bounded number of times each, however
+// many of them follow each other: a code search among thousands of data
+// regions, and a data search among thousands of no-access regions.
+TEST_P(ScanForPattern, QueriesEachSkippedRegionABoundedNumberOfTimes) {
+    for (std::uint32_t protect : {kPageReadWrite, kPageNoAccess}) {
+        FakeAddressSpace space = NewSpace();
+        for (std::uint64_t r = 0; r < 3000; ++r) space.Add(0x100000 + r * 0x1000, 0x1000, protect);
+        EXPECT_EQ(Scan(space, 0, kNone, protect == kPageReadWrite), kNone);
+        EXPECT_LT(space.queries, 3 * 3000) << "protection " << protect;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(OneRangePerCallAndMany, ScanForPattern, ::testing::Values(std::size_t{1}, std::size_t{64}));
 
 }  // namespace
