@@ -28,10 +28,11 @@ struct ReadResult {
     std::uint64_t bytesRead = 0;
 };
 
-// A run of bytes to read, for ReadRanges.
+// A run of bytes to read and where they go, for ReadRanges.
 struct ReadRange {
     std::uint64_t address = 0;
     std::uint64_t size = 0;
+    std::uint8_t* buffer = nullptr;
 };
 
 // The addresses where the process can have memory: [lowest, end).
@@ -55,13 +56,11 @@ public:
     // range per call, and ReadRanges is then never called.
     virtual std::size_t RangesPerRead() const { return 1; }
 
-    // Reads the ranges in order into consecutive bytes of `buffer`, with as
-    // few OS calls as it can, without any region test, and says how many of
-    // them, from the first, arrived whole. One that did not is no error: the
-    // caller reads it again on its own with Read, which says why.
-    virtual std::size_t ReadRanges(const ReadRange* /*ranges*/, std::size_t /*count*/, void* /*buffer*/) {
-        return 0;
-    }
+    // Reads the ranges in order, each into its buffer, with as few OS calls
+    // as it can, without any region test, and says how many of them, from the
+    // first, arrived whole. One that did not is no error: the caller reads it
+    // again on its own with Read, which says why.
+    virtual std::size_t ReadRanges(const ReadRange* /*ranges*/, std::size_t /*count*/) { return 0; }
 
     virtual AddressRange ApplicationRange() = 0;
 

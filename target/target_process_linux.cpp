@@ -129,17 +129,17 @@ constexpr std::size_t kRangesPerCall = 256;
 
 // One process_vm_readv call for all the ranges; the kernel stops at the
 // first range it cannot copy, and the count of bytes tells how far it came.
-std::size_t ReadRangesOnce(std::uint32_t pid, const detail::ReadRange* ranges, std::size_t count, void* buffer) {
+std::size_t ReadRangesOnce(std::uint32_t pid, const detail::ReadRange* ranges, std::size_t count) {
+    iovec local[kRangesPerCall] = {};
     iovec remote[kRangesPerCall] = {};
     count = std::min(count, kRangesPerCall);
-    std::uint64_t total = 0;
     for (std::size_t i = 0; i < count; ++i) {
+        local[i].iov_base = ranges[i].buffer;
+        local[i].iov_len = static_cast<std::size_t>(ranges[i].size);
         remote[i].iov_base = reinterpret_cast<void*>(static_cast<std::uintptr_t>(ranges[i].address));
         remote[i].iov_len = static_cast<std::size_t>(ranges[i].size);
-        total += ranges[i].size;
     }
-    iovec local{buffer, static_cast<std::size_t>(total)};
-    const ssize_t copied = process_vm_readv(static_cast<pid_t>(pid), &local, 1, remote, count, 0);
+    const ssize_t copied = process_vm_readv(static_cast<pid_t>(pid), local, count, remote, count, 0);
     std::uint64_t left = copied > 0 ? static_cast<std::uint64_t>(copied) : 0;
     std::size_t whole = 0;
     while (whole < count && ranges[whole].size <= left) left -= ranges[whole++].size;
@@ -183,8 +183,8 @@ public:
     // outweighs copying a few pages.
     std::size_t RangesPerRead() const override { return kRangesPerCall; }
 
-    std::size_t ReadRanges(const detail::ReadRange* ranges, std::size_t count, void* buffer) override {
-        return ReadRangesOnce(pid_, ranges, count, buffer);
+    std::size_t ReadRanges(const detail::ReadRange* ranges, std::size_t count) override {
+        return ReadRangesOnce(pid_, ranges, count);
     }
 
     detail::AddressRange ApplicationRange() override {

@@ -122,8 +122,8 @@ public:
     }
 
     std::size_t RangesPerRead() const override { return rangesPerRead; }
-    std::size_t ReadRanges(const ReadRange* ranges, std::size_t count, void* buffer) override {
-        return FakeReadRanges(*this, ranges, count, buffer);
+    std::size_t ReadRanges(const ReadRange* ranges, std::size_t count) override {
+        return FakeReadRanges(*this, ranges, count);
     }
     bool ReadsWhole(std::uint64_t address, std::uint64_t size) {
         SparseRegion* region = Holding(address);

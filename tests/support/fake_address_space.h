@@ -54,13 +54,11 @@ inline detail::ReadResult FakeReadOutcome(FakeRegion* region, std::uint64_t regi
 // would not copy whole (`space.ReadsWhole`). That one's partial copies are
 // not used up: the scan reads it again on its own, and that read uses them.
 template <typename Space>
-std::size_t FakeReadRanges(Space& space, const detail::ReadRange* ranges, std::size_t count, void* buffer) {
+std::size_t FakeReadRanges(Space& space, const detail::ReadRange* ranges, std::size_t count) {
     ++space.rangeReads;
-    auto* bytes = static_cast<std::uint8_t*>(buffer);
     for (std::size_t i = 0; i < count; ++i) {
         if (!space.ReadsWhole(ranges[i].address, ranges[i].size)) return i;
-        space.Read(ranges[i].address, bytes, ranges[i].size);
-        bytes += ranges[i].size;
+        space.Read(ranges[i].address, ranges[i].buffer, ranges[i].size);
     }
     return count;
 }
@@ -115,6 +113,7 @@ public:
 
     detail::ReadResult Read(std::uint64_t address, void* buffer, std::uint64_t size) override {
         reads.push_back({address, size});
+        if ((reinterpret_cast<std::uintptr_t>(buffer) - address) % 64 != 0) ++readsOutOfLine;
         FakeRegion* region = Holding(address);
         const detail::ReadResult result = FakeReadOutcome(region, region != nullptr ? region->bytes.size() : 0, address, size);
         if (result.status == detail::ReadStatus::Copied) {
@@ -125,8 +124,8 @@ public:
     }
 
     std::size_t RangesPerRead() const override { return rangesPerRead; }
-    std::size_t ReadRanges(const detail::ReadRange* ranges, std::size_t count, void* buffer) override {
-        return FakeReadRanges(*this, ranges, count, buffer);
+    std::size_t ReadRanges(const detail::ReadRange* ranges, std::size_t count) override {
+        return FakeReadRanges(*this, ranges, count);
     }
     bool ReadsWhole(std::uint64_t address, std::uint64_t size) {
         FakeRegion* region = Holding(address);
@@ -151,6 +150,7 @@ public:
     int searches = 0;        // BeginSearch calls
     std::size_t rangesPerRead = 1;  // more: small regions are read many per call
     int rangeReads = 0;             // ReadRanges calls
+    int readsOutOfLine = 0;         // reads whose bytes land at another place within a 64-byte line
     bool searching = false;  // between BeginSearch and EndSearch
     std::vector<std::pair<std::uint64_t, std::uint64_t>> reads;  // address, size
 

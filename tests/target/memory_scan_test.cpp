@@ -374,6 +374,24 @@ TEST(ScanForPatternManyPerCall, ReadsRunsOfSmallRegionsTogether) {
     }
 }
 
+// Every byte a scan reads lands at the same place within a 64-byte line as
+// it has in the target, wherever the search starts: the kernel's copy is much
+// slower otherwise. Patterns across the ring's end are still found.
+TEST_P(ScanForPattern, ReadsEachByteToItsPlaceWithinALine) {
+    FakeAddressSpace space = NewSpace();
+    space.Add(0x1000000, 5 * kMiB);
+    for (std::uint64_t r = 0; r < 40; ++r) space.Add(0x2000000 + r * 0x2000, 0x1000);
+    const std::uint64_t acrossTheRingEnd = 0x1000000 + 4 * kMiB - 2;  // from a start in line with the region
+    space.Put(acrossTheRingEnd, kHit);
+    for (std::uint64_t skew : {0u, 1u, 2u, 33u, 63u, 0xFFFu}) {
+        SCOPED_TRACE(skew);
+        EXPECT_EQ(Scan(space, 0x1000000 + skew, kNone), acrossTheRingEnd);
+        EXPECT_EQ(Scan(space, acrossTheRingEnd + 1, kNone), kNone);
+        EXPECT_EQ(Scan(space, 0x2000000 + skew, kNone), kNone);
+        EXPECT_EQ(space.readsOutOfLine, 0);
+    }
+}
+
 // Regions a search skips are queried a bounded number of times each, however
 // many of them follow each other: a code search among thousands of data
 // regions, and a data search among thousands of no-access regions.
