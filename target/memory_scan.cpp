@@ -148,9 +148,9 @@ constexpr std::size_t kMaxRangesPerRead = 256;
 
 // Where small regions follow each other (a game's heap can be tens of
 // thousands of them), reads the next ones from `start` with one call for as
-// many as fit one chunk, instead of one call each, and tests each region's
-// windows within its own bytes, in order. It visits and skips regions as the
-// region-by-region scan does. True with the lowest match among the regions
+// many as fit the ring's first chunk, instead of one call each, and tests
+// each region's windows within its own bytes, in order. It visits and skips
+// regions as the region-by-region scan does. True with the lowest match among the regions
 // that arrived whole; otherwise `start` moves past them and the regions it
 // skipped, to the first that did not arrive whole (left to the
 // region-by-region scan, which reads it again and learns why), to the first
@@ -161,7 +161,6 @@ bool ScanSmallRegions(AddressSpace& space, const PatternMatcher& matcher, std::u
     if (limit < 2) return false;
     ReadRange ranges[kMaxRangesPerRead];
     std::size_t count = 0;
-    std::uint64_t bytes = 0;
     std::size_t used = 0;  // ring bytes taken, with the gaps that keep bytes in line
     std::uint64_t next = start;
     while (next < end && count < limit) {
@@ -169,10 +168,9 @@ bool ScanSmallRegions(AddressSpace& space, const PatternMatcher& matcher, std::u
         if (!QueryHolding(space, next, region)) break;
         if (Scannable(region, executableOnly)) {
             const std::uint64_t size = std::min(end, RegionEnd(region)) - next;
-            if (size > kScanChunkSize - bytes) break;
             const std::size_t at = InLineWith(next, used);
+            if (size > kScanChunkSize - at) break;
             ranges[count++] = ReadRange{next, size, ScanRing() + at};
-            bytes += size;
             used = at + static_cast<std::size_t>(size);
         }
         next = RegionEnd(region);

@@ -127,8 +127,7 @@ public:
     }
     bool ReadsWhole(std::uint64_t address, std::uint64_t size) {
         SparseRegion* region = Holding(address);
-        const ReadResult result = FakeReadOutcome(region, region != nullptr ? region->size : 0, address, size, false);
-        return result.status == ReadStatus::Copied && result.bytesRead == size;
+        return FakeReadsWhole(region, region != nullptr ? region->size : 0, address, size);
     }
 
     AddressRange ApplicationRange() override { return range; }

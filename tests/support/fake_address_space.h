@@ -49,6 +49,12 @@ inline detail::ReadResult FakeReadOutcome(FakeRegion* region, std::uint64_t regi
     return result;
 }
 
+// Whether one read alone would copy the range whole; uses up no partial copy.
+inline bool FakeReadsWhole(FakeRegion* region, std::uint64_t regionSize, std::uint64_t address, std::uint64_t size) {
+    const detail::ReadResult result = FakeReadOutcome(region, regionSize, address, size, false);
+    return result.status == detail::ReadStatus::Copied && result.bytesRead == size;
+}
+
 // ReadRanges over a fake `space` that reads many ranges per call: the ranges
 // in order with the space's own Read, up to the first that a read alone
 // would not copy whole (`space.ReadsWhole`). That one's partial copies are
@@ -129,9 +135,7 @@ public:
     }
     bool ReadsWhole(std::uint64_t address, std::uint64_t size) {
         FakeRegion* region = Holding(address);
-        const detail::ReadResult result =
-            FakeReadOutcome(region, region != nullptr ? region->bytes.size() : 0, address, size, false);
-        return result.status == detail::ReadStatus::Copied && result.bytesRead == size;
+        return FakeReadsWhole(region, region != nullptr ? region->bytes.size() : 0, address, size);
     }
 
     detail::AddressRange ApplicationRange() override { return range; }
