@@ -15,6 +15,7 @@ struct MemoryRegion {
     std::uint64_t size = 0;
     bool readable = false;    // committed, and neither no-access nor guarded
     bool executable = false;  // a code region that scans with the executable-only flag visit
+    bool writable = false;    // the process can write it: where a program keeps its variables
 };
 
 enum class ReadStatus {

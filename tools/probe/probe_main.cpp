@@ -22,6 +22,8 @@ const Command kCommands[] = {
     {"find", FindCommand},
     {"modules", ModulesCommand},
     {"read", ReadCommand},
+    {"scan", ScanCommand},
+    {"rescan", RescanCommand},
 };
 
 }  // namespace
