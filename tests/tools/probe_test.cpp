@@ -535,4 +535,49 @@ TEST(Probe, ScanAndRescanRefuseWhatTheyCannotUse) {
     fs::remove(text);
 }
 
+#if !defined(_WIN32)
+// What an author does with sig's output: checks each pattern with find, and
+// pastes each snippet, and the module+offset form, into a script.
+TEST(Probe, SigProposesUniquePatternsWhoseSnippetsYieldTheAddress) {
+    CounterChild counter;
+    ASSERT_TRUE(counter.Start());
+    const ProbeResult sig = RunProbe({"sig", counter.Pid(), Hex(counter.address), "--json"});
+    ASSERT_EQ(sig.exitCode, 0) << sig.Text();
+    rapidjson::Document report;
+    ASSERT_FALSE(report.Parse(sig.Text().c_str()).HasParseError()) << sig.Text();
+    EXPECT_STREQ(report["bitness"].GetString(), "x64");
+    EXPECT_TRUE(StartsWith(report["module"].GetString(), "counter_child+0x")) << sig.Text();
+    const auto& instructions = report["instructions"].GetArray();
+    // The counter is read, written and passed to printf: each is an instruction.
+    ASSERT_GE(instructions.Size(), 3u) << sig.Text();
+    std::string script = "local found = {}\n";
+    for (const auto& instruction : instructions) {
+        ASSERT_TRUE(instruction["unique"].GetBool()) << sig.Text();
+        const std::string pattern = instruction["pattern"].GetString();
+        EXPECT_NE(pattern.find(".."), std::string::npos) << "the displacement is a wildcard: " << pattern;
+        const ProbeResult find = RunProbe({"find", counter.Pid(), pattern, "--all"});
+        EXPECT_EQ(find.Line("1 match"), "1 match: the pattern is unique") << find.Text();
+        EXPECT_TRUE(StartsWith(find.Line("0x"), instruction["address"].GetString())) << find.Text();
+        script += std::string("do\n") + instruction["snippet"].GetString() + "found[#found + 1] = address\nend\n";
+    }
+    script += std::string("do\n") + report["fallback"].GetString() + "found[#found + 1] = address\nend\n";
+    script += "for _, address in ipairs(found) do print(string.format('address 0x%x', address)) end\n"
+              "function get_presence() return {} end\n";
+    ScriptFile file(script);
+    const ProbeResult run = RunProbe({"run", counter.Pid(), file.Path()});
+    ASSERT_EQ(run.exitCode, 0) << script << run.Text();
+    const std::vector<std::string> addresses = run.LinesStartingWith("address ");
+    EXPECT_EQ(addresses, std::vector<std::string>(instructions.Size() + 1, "address " + Hex(counter.address)))
+        << script << run.Text();
+
+    // An address no code refers to: nothing to propose, and no module form
+    // for an address outside every module.
+    const ProbeResult none = RunProbe({"sig", counter.Pid(), "0x10"});
+    EXPECT_EQ(none.exitCode, 1) << none.Text();
+    EXPECT_EQ(none.Line("0 instructions"), "0 instructions") << none.Text();
+    EXPECT_TRUE(Has(none.Text(), "no module holds 0x10")) << none.Text();
+    EXPECT_EQ(RunProbe({"sig", counter.Pid(), "counter"}).exitCode, 2);
+}
+#endif
+
 }  // namespace

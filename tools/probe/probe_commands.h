@@ -22,6 +22,7 @@ int ModulesCommand(const std::vector<std::string>& arguments);
 int ReadCommand(const std::vector<std::string>& arguments);
 int ScanCommand(const std::vector<std::string>& arguments);
 int RescanCommand(const std::vector<std::string>& arguments);
+int SigCommand(const std::vector<std::string>& arguments);
 
 // The usage line of one command ("run", "find", ...), or of all of them.
 const char* CommandUsage(const std::string& command);

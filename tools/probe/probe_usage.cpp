@@ -10,6 +10,7 @@ const char* const kFindUsage =
     "usage: corvane-probe find PID PATTERN [--data] [--all] [--start ADDRESS] [--end ADDRESS]\n";
 const char* const kModulesUsage = "usage: corvane-probe modules PID\n";
 const char* const kReadUsage = "usage: corvane-probe read PID ADDRESS SIZE\n";
+const char* const kSigUsage = "usage: corvane-probe sig PID ADDRESS [--json]   (Linux probe only)\n";
 const char* const kScanUsage = "usage: corvane-probe scan PID TYPE VALUE [--save FILE]\n";
 const char* const kRescanUsage =
     "usage: corvane-probe rescan FILE (VALUE | changed | unchanged | increased | decreased)\n";
@@ -19,6 +20,7 @@ const char* const kFullUsage =
     "       corvane-probe find PID PATTERN [--data] [--all] [--start ADDRESS] [--end ADDRESS]\n"
     "       corvane-probe modules PID\n"
     "       corvane-probe read PID ADDRESS SIZE\n"
+    "       corvane-probe sig PID ADDRESS [--json]   (Linux probe only)\n"
     "       corvane-probe scan PID TYPE VALUE [--save FILE]\n"
     "       corvane-probe rescan FILE (VALUE | changed | unchanged | increased | decreased)\n"
     "\n"
@@ -30,6 +32,9 @@ const char* const kFullUsage =
     "           lists every match and counts them\n"
     "  modules  every loaded module with the name GetModuleInfo accepts\n"
     "  read     a hex dump of what Read would return\n"
+    "  sig      the instructions that refer to ADDRESS (x64: relative to the\n"
+    "           instruction; x86: absolute), each with the shortest pattern Find\n"
+    "           finds once in code and the Lua that sets `address` from it\n"
     "  scan     every place in writable memory that holds VALUE as TYPE (i8 u8 i16\n"
     "           u16 i32 u32 i64 u64 f32 f64 utf8 utf16); numbers at addresses that\n"
     "           are a multiple of their size, a float within half a unit of the\n"
@@ -51,6 +56,7 @@ const Usage kUsages[] = {
     {"find", kFindUsage},
     {"modules", kModulesUsage},
     {"read", kReadUsage},
+    {"sig", kSigUsage},
     {"scan", kScanUsage},
     {"rescan", kRescanUsage},
 };
