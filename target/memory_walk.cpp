@@ -35,26 +35,42 @@ private:
     AddressSpace& space_;
 };
 
+// The kernel's copy from another process runs at a third of its speed on
+// some processors when the destination's place within a line of this size
+// differs from the source's, so every chunk lands in line with the target.
+constexpr std::size_t kLineSize = 64;
+
+// Room in the walk's buffer: the repeated bytes before a chunk, a line to
+// put the chunk in line, and a line to align the whole.
+std::size_t BufferSize(std::size_t chunkSize, std::size_t overlap) {
+    return (overlap + kLineSize - 1) / kLineSize * kLineSize + chunkSize + 2 * kLineSize;
+}
+
 // Walks [start, end) of one region; false when `visit` asked to stop.
 bool WalkRegion(AddressSpace& space, std::uint64_t start, std::uint64_t end, std::size_t chunkSize,
                 std::size_t overlap, std::vector<std::uint8_t>& buffer,
                 const std::function<bool(const MemoryChunk&)>& visit) {
-    std::size_t kept = 0;  // bytes of the chunk before, at the buffer's start
+    const auto storage = reinterpret_cast<std::uintptr_t>(buffer.data());
+    std::uint8_t* const origin = buffer.data() + (kLineSize - storage % kLineSize) % kLineSize +
+                                 (overlap + kLineSize - 1) / kLineSize * kLineSize;
+    std::size_t kept = 0;  // bytes of the chunk before, just before where this one lands
+    const std::uint8_t* previous = nullptr;
     for (std::uint64_t at = start; at < end;) {
         const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(chunkSize, end - at));
-        const detail::ReadResult result = space.Read(at, buffer.data() + kept, size);
+        std::uint8_t* const landing = origin + static_cast<std::size_t>(at % kLineSize);
+        if (kept != 0) std::memmove(landing - kept, previous, kept);
+        const detail::ReadResult result = space.Read(at, landing, size);
         if (result.status != detail::ReadStatus::Copied || result.bytesRead != size) return true;
         MemoryChunk chunk;
         chunk.address = at - kept;
-        chunk.bytes = buffer.data();
+        chunk.bytes = landing - kept;
         chunk.size = kept + size;
         chunk.repeated = kept;
         chunk.last = at + size >= end;
         if (!visit(chunk)) return false;
         at += size;
-        const std::size_t keep = std::min(overlap, chunk.size);
-        std::memmove(buffer.data(), buffer.data() + chunk.size - keep, keep);
-        kept = keep;
+        kept = std::min(overlap, chunk.size);
+        previous = chunk.bytes + chunk.size - kept;
     }
     return true;
 }
@@ -67,7 +83,7 @@ bool ForEachMemoryChunk(TargetProcess& target, RegionKind kind, std::size_t chun
     std::vector<std::uint8_t> buffer;
     AddressSpace& space = target.Memory();
     try {
-        buffer.resize(chunkSize + overlap);
+        buffer.resize(BufferSize(chunkSize, overlap));
         const SearchScope search(space);
         const detail::AddressRange range = space.ApplicationRange();
         for (std::uint64_t at = range.lowest; at < range.end;) {

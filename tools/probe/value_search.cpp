@@ -161,7 +161,7 @@ bool ParseText(ValueType type, const std::string& text, SearchValue& value, std:
     return true;
 }
 
-// Integers: each 64-byte block is tested with vector compares at once (most
+// Integers: each 128-byte block is tested with vector compares at once (most
 // blocks hold no match), and only a block with a match is looked at lane by
 // lane. Whole blocks start at aligned offsets, as the chunks do.
 template <typename Lane>
@@ -169,7 +169,7 @@ void FindInteger(const SearchValue& value, std::uint64_t address, const std::uin
                  std::size_t from, std::vector<std::size_t>& found) {
     typedef Lane Vector __attribute__((vector_size(16)));
     constexpr std::size_t kLanes = 16 / sizeof(Lane);
-    constexpr std::size_t kBlock = 64;
+    constexpr std::size_t kBlock = 128;
     Lane wanted;
     std::memcpy(&wanted, value.bytes.data(), sizeof wanted);
     Vector needle;
@@ -184,12 +184,18 @@ void FindInteger(const SearchValue& value, std::uint64_t address, const std::uin
         lane(at);
         at += sizeof(Lane);
     }
+    const auto load = [data](std::size_t offset) {
+        Vector v;
+        std::memcpy(&v, data + offset, sizeof v);
+        return v;
+    };
     for (; at + kBlock <= size; at += kBlock) {
-        Vector v[4];
-        std::memcpy(v, data + at, sizeof v);
-        const Vector any = (v[0] == needle) | (v[1] == needle) | (v[2] == needle) | (v[3] == needle);
-        std::uint64_t halves[2];
-        std::memcpy(halves, &any, sizeof halves);
+        const Vector any = ((load(at) == needle) | (load(at + 16) == needle)) |
+                           ((load(at + 32) == needle) | (load(at + 48) == needle)) |
+                           ((load(at + 64) == needle) | (load(at + 80) == needle)) |
+                           ((load(at + 96) == needle) | (load(at + 112) == needle));
+        typedef std::uint64_t Halves __attribute__((vector_size(16)));
+        const Halves halves = (Halves)any;
         if ((halves[0] | halves[1]) == 0) continue;
         for (std::size_t k = 0; k < kBlock; k += sizeof(Lane)) lane(at + k);
     }
