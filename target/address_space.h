@@ -73,4 +73,16 @@ public:
     virtual void EndSearch() {}
 };
 
+// Holds the address space in its search mode for as long as it lives.
+class SearchScope {
+public:
+    explicit SearchScope(AddressSpace& space) : space_(space) { space_.BeginSearch(); }
+    SearchScope(const SearchScope&) = delete;
+    SearchScope& operator=(const SearchScope&) = delete;
+    ~SearchScope() { space_.EndSearch(); }
+
+private:
+    AddressSpace& space_;
+};
+
 }  // namespace detail

@@ -22,19 +22,6 @@ bool Wanted(const MemoryRegion& region, RegionKind kind) {
     return kind == RegionKind::Writable ? region.writable : region.executable;
 }
 
-// Holds the address space in its search mode (one description of the memory
-// for the whole walk) for as long as it lives.
-class SearchScope {
-public:
-    explicit SearchScope(AddressSpace& space) : space_(space) { space_.BeginSearch(); }
-    SearchScope(const SearchScope&) = delete;
-    SearchScope& operator=(const SearchScope&) = delete;
-    ~SearchScope() { space_.EndSearch(); }
-
-private:
-    AddressSpace& space_;
-};
-
 // The kernel's copy from another process runs at a third of its speed on
 // some processors when the destination's place within a line of this size
 // differs from the source's, so every chunk lands in line with the target.
@@ -84,7 +71,7 @@ bool ForEachMemoryChunk(TargetProcess& target, RegionKind kind, std::size_t chun
     AddressSpace& space = target.Memory();
     try {
         buffer.resize(BufferSize(chunkSize, overlap));
-        const SearchScope search(space);
+        const detail::SearchScope search(space);
         const detail::AddressRange range = space.ApplicationRange();
         for (std::uint64_t at = range.lowest; at < range.end;) {
             MemoryRegion region;
