@@ -4,8 +4,10 @@
 //
 // Prints "counter ADDRESS VALUE" (hex address without prefix, decimal
 // value), then "ready". Each line "step" on its standard input adds 1 to the
-// counter and prints "counter ADDRESS VALUE" again; it exits with 0 when its
-// standard input closes.
+// counter and prints "counter ADDRESS VALUE" again; each line "add" adds 1
+// and prints only "added", so that no copy of the new value is made for the
+// printing (a 32-bit program passes it on the stack, where it stays). It
+// exits with 0 when its standard input closes.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -29,9 +31,14 @@ int main() {
     std::fflush(stdout);
     char line[64];
     while (std::fgets(line, sizeof line, stdin) != nullptr) {
-        if (std::strncmp(line, "step", 4) != 0) continue;
-        counter = counter + 1;
-        Report();
+        if (std::strncmp(line, "step", 4) == 0) {
+            counter = counter + 1;
+            Report();
+        } else if (std::strncmp(line, "add", 3) == 0) {
+            counter = counter + 1;
+            std::printf("added\n");
+            std::fflush(stdout);
+        }
     }
     return 0;
 }

@@ -184,16 +184,18 @@ void FindInteger(const SearchValue& value, std::uint64_t address, const std::uin
         lane(at);
         at += sizeof(Lane);
     }
-    const auto load = [data](std::size_t offset) {
-        Vector v;
-        std::memcpy(&v, data + offset, sizeof v);
-        return v;
-    };
     for (; at + kBlock <= size; at += kBlock) {
-        const Vector any = ((load(at) == needle) | (load(at + 16) == needle)) |
-                           ((load(at + 32) == needle) | (load(at + 48) == needle)) |
-                           ((load(at + 64) == needle) | (load(at + 80) == needle)) |
-                           ((load(at + 96) == needle) | (load(at + 112) == needle));
+        Vector a, b, c, d, e, f, g, h;
+        std::memcpy(&a, data + at, 16);
+        std::memcpy(&b, data + at + 16, 16);
+        std::memcpy(&c, data + at + 32, 16);
+        std::memcpy(&d, data + at + 48, 16);
+        std::memcpy(&e, data + at + 64, 16);
+        std::memcpy(&f, data + at + 80, 16);
+        std::memcpy(&g, data + at + 96, 16);
+        std::memcpy(&h, data + at + 112, 16);
+        const Vector any = ((a == needle) | (b == needle)) | ((c == needle) | (d == needle)) |
+                           ((e == needle) | (f == needle)) | ((g == needle) | (h == needle));
         typedef std::uint64_t Halves __attribute__((vector_size(16)));
         const Halves halves = (Halves)any;
         if ((halves[0] | halves[1]) == 0) continue;
