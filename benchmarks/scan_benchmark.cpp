@@ -30,11 +30,11 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "absent_pattern.h"
+#include "scanmem_run.h"
 #include "support/child_process.h"
 #include "support/target_child_client.h"
 #include "target/pattern_matcher.h"
@@ -173,32 +173,6 @@ void FirstSearch(benchmark::State& state) {
     SetRatio(state, static_cast<double>(state.iterations()) * plain.Bytes(), readTime, scanTime);
 }
 
-// The full path of `name` on the search path, or "".
-std::string OnSearchPath(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::istringstream directories(path != nullptr ? path : "");
-    std::string directory;
-    while (std::getline(directories, directory, ':')) {
-        const std::string candidate = directory + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0) return candidate;
-    }
-    return "";
-}
-
-// The wall time of one scanmem run with these commands, its output drained.
-bool TimeScanmem(const std::string& scanmem, const std::string& commands, Seconds& time) {
-    const Clock::time_point before = Clock::now();
-    ChildProcess run;
-    if (!run.Start(scanmem, {"-p", std::to_string(plain.child.process.Pid()), "-c", commands})) return false;
-    std::string line;
-    while (run.ReadLine(line)) {
-    }
-    int exitCode = -1;
-    if (!run.Wait(60000, exitCode)) return false;
-    time += Clock::now() - before;
-    return exitCode == 0;
-}
-
 // scanmem's byte-array search over every region (which holds the 256 MiB
 // block and little else), less a run that starts and ends without searching.
 void Scanmem(benchmark::State& state, std::string scanmem) {
@@ -208,8 +182,9 @@ void Scanmem(benchmark::State& state, std::string scanmem) {
     Seconds emptyRun{0};
     for (auto _ : state) {
         if (!plain.TimeRawRead(readTime)) return state.SkipWithError("read failed");
-        if (!TimeScanmem(scanmem, options + "12 ?? ?? ff ?? ?? 34;exit", searchRun) ||
-            !TimeScanmem(scanmem, options + "exit", emptyRun)) {
+        const std::uint32_t pid = plain.child.process.Pid();
+        if (!TimeScanmem(scanmem, pid, options + "12 ?? ?? ff ?? ?? 34;exit", searchRun) ||
+            !TimeScanmem(scanmem, pid, options + "exit", emptyRun)) {
             return state.SkipWithError("scanmem failed");
         }
     }

@@ -15,6 +15,7 @@ struct MemoryRegion {
     std::uint64_t size = 0;
     bool readable = false;    // committed, and neither no-access nor guarded
     bool executable = false;  // a code region that scans with the executable-only flag visit
+    bool writable = false;    // the process can write it: where a program keeps its variables
 };
 
 enum class ReadStatus {
@@ -70,6 +71,18 @@ public:
     // reads succeed.
     virtual void BeginSearch() {}
     virtual void EndSearch() {}
+};
+
+// Holds the address space in its search mode for as long as it lives.
+class SearchScope {
+public:
+    explicit SearchScope(AddressSpace& space) : space_(space) { space_.BeginSearch(); }
+    SearchScope(const SearchScope&) = delete;
+    SearchScope& operator=(const SearchScope&) = delete;
+    ~SearchScope() { space_.EndSearch(); }
+
+private:
+    AddressSpace& space_;
 };
 
 }  // namespace detail

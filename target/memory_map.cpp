@@ -38,21 +38,21 @@ void MemoryMap::Add(const MapsLine& line) {
     mapping.base = line.start;
     mapping.size = line.end - line.start;
     ClassifyMapsRegion(line, mapping);
-    if (IsMarked(mapping.base, mapping.size)) mapping.readable = mapping.executable = false;
+    if (IsMarked(mapping.base, mapping.size)) mapping.readable = mapping.executable = mapping.writable = false;
     mappings_.push_back(mapping);
 }
 
 void MemoryMap::MarkLastUnreadable() {
     if (mappings_.empty()) return;
     Remember(mappings_.back());
-    mappings_.back().readable = mappings_.back().executable = false;
+    mappings_.back().readable = mappings_.back().executable = mappings_.back().writable = false;
 }
 
 void MemoryMap::MarkUnreadable(const MemoryRegion& mapping) {
     Remember(mapping);
     const auto at = FirstEndingAbove(mappings_.begin(), mappings_.end(), mapping.base);
     if (at != mappings_.end() && at->base == mapping.base && at->size == mapping.size) {
-        at->readable = at->executable = false;
+        at->readable = at->executable = at->writable = false;
     }
 }
 

@@ -193,18 +193,6 @@ bool ScanSmallRegions(AddressSpace& space, const PatternMatcher& matcher, std::u
     return false;
 }
 
-// Holds the address space in its search mode for as long as it lives.
-class SearchScope {
-public:
-    explicit SearchScope(AddressSpace& space) : space_(space) { space_.BeginSearch(); }
-    SearchScope(const SearchScope&) = delete;
-    SearchScope& operator=(const SearchScope&) = delete;
-    ~SearchScope() { space_.EndSearch(); }
-
-private:
-    AddressSpace& space_;
-};
-
 }  // namespace
 
 bool ReadExact(AddressSpace& space, std::uint64_t address, void* buffer, std::uint64_t size) {

@@ -25,12 +25,15 @@ void ClassifyWindowsRegion(std::uint32_t state, std::uint32_t protect, MemoryReg
     region.readable = state == kMemCommit && (protect & (kPageNoAccess | kPageGuard)) == 0;
     region.executable =
         protect == kPageExecute || protect == kPageExecuteRead || protect == kPageExecuteReadWrite;
+    const std::uint32_t writeBits = kPageReadWrite | kPageWriteCopy | kPageExecuteReadWrite | kPageExecuteWriteCopy;
+    region.writable = region.readable && (protect & writeBits) != 0;
 }
 
 void ClassifyMapsRegion(const MapsLine& line, MemoryRegion& region) {
     const char* permissions = line.permissions;
     region.readable = permissions[0] == 'r' && !IsNeverReadable(line.path);
     region.executable = region.readable && permissions[1] != '\0' && permissions[2] == 'x';
+    region.writable = region.readable && permissions[1] == 'w';
 }
 
 }  // namespace detail

@@ -18,6 +18,7 @@ constexpr std::uint32_t kMemFree = 0x10000;
 constexpr std::uint32_t kPageNoAccess = 0x01;
 constexpr std::uint32_t kPageReadOnly = 0x02;
 constexpr std::uint32_t kPageReadWrite = 0x04;
+constexpr std::uint32_t kPageWriteCopy = 0x08;
 constexpr std::uint32_t kPageExecute = 0x10;
 constexpr std::uint32_t kPageExecuteRead = 0x20;
 constexpr std::uint32_t kPageExecuteReadWrite = 0x40;

@@ -15,27 +15,30 @@ TEST(RegionClass, WindowsStateAndProtection) {
         std::uint32_t protect;
         bool readable;
         bool executable;
+        bool writable;
     } cases[] = {
-        {0x1000, 0x02, true, false},    // read-only
-        {0x1000, 0x04, true, false},    // read-write
-        {0x1000, 0x08, true, false},    // write-copy
-        {0x1000, 0x10, true, true},     // execute
-        {0x1000, 0x20, true, true},     // execute-read
-        {0x1000, 0x40, true, true},     // execute-read-write
-        {0x1000, 0x80, true, false},    // execute-write-copy is no code region
-        {0x1000, 0x204, true, false},   // read-write, no-cache
-        {0x1000, 0x220, true, false},   // execute-read with a modifier bit
-        {0x1000, 0x01, false, false},   // no access
-        {0x1000, 0x104, false, false},  // guarded read-write
-        {0x1000, 0x120, false, false},  // guarded execute-read
-        {0x2000, 0x20, false, true},    // reserved: never read, whatever the protection
-        {0x10000, 0x01, false, false},  // free
+        {0x1000, 0x02, true, false, false},    // read-only
+        {0x1000, 0x04, true, false, true},     // read-write
+        {0x1000, 0x08, true, false, true},     // write-copy
+        {0x1000, 0x10, true, true, false},     // execute
+        {0x1000, 0x20, true, true, false},     // execute-read
+        {0x1000, 0x40, true, true, true},      // execute-read-write
+        {0x1000, 0x80, true, false, true},     // execute-write-copy is no code region
+        {0x1000, 0x204, true, false, true},    // read-write, no-cache
+        {0x1000, 0x220, true, false, false},   // execute-read with a modifier bit
+        {0x1000, 0x01, false, false, false},   // no access
+        {0x1000, 0x104, false, false, false},  // guarded read-write
+        {0x1000, 0x120, false, false, false},  // guarded execute-read
+        {0x2000, 0x04, false, false, false},   // reserved: never read or written, whatever the protection
+        {0x2000, 0x20, false, true, false},
+        {0x10000, 0x01, false, false, false},  // free
     };
     for (const auto& c : cases) {
         MemoryRegion region;
         ClassifyWindowsRegion(c.state, c.protect, region);
         EXPECT_EQ(region.readable, c.readable) << std::hex << c.state << " " << c.protect;
         EXPECT_EQ(region.executable, c.executable) << std::hex << c.state << " " << c.protect;
+        EXPECT_EQ(region.writable, c.writable) << std::hex << c.state << " " << c.protect;
     }
 }
 
@@ -44,9 +47,11 @@ TEST(RegionClass, MapsPermissions) {
         const char* permissions;
         bool readable;
         bool executable;
+        bool writable;
     } cases[] = {
-        {"r--p", true, false}, {"rw-p", true, false},  {"r-xp", true, true},   {"rwxp", true, true},
-        {"r-xs", true, true},  {"--xp", false, false}, {"---p", false, false}, {"-w-p", false, false},
+        {"r--p", true, false, false}, {"rw-p", true, false, true},   {"r-xp", true, true, false},
+        {"rwxp", true, true, true},   {"rw-s", true, false, true},   {"r-xs", true, true, false},
+        {"--xp", false, false, false}, {"---p", false, false, false}, {"-w-p", false, false, false},
     };
     for (const auto& c : cases) {
         MapsLine line;
@@ -56,6 +61,7 @@ TEST(RegionClass, MapsPermissions) {
         ClassifyMapsRegion(line, region);
         EXPECT_EQ(region.readable, c.readable) << c.permissions;
         EXPECT_EQ(region.executable, c.executable) << c.permissions;
+        EXPECT_EQ(region.writable, c.writable) << c.permissions;
     }
 }
 

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -410,5 +412,181 @@ TEST(Probe, ExitCodesAndUsage) {
         EXPECT_EQ(RunProbe(c.arguments).exitCode, c.exitCode) << command;
     }
 }
+
+// counter_child: its counter's address and value, as it reports them.
+class CounterChild {
+public:
+    bool Start() {
+        std::string line;
+        return process_.Start(ProgramBesideThisOne("counter_child"), {}) && ReadCounter() &&
+               process_.ReadLine(line, kProbeWaitMs) && line == "ready";
+    }
+    bool Step() { return process_.WriteLine("step") && ReadCounter(); }
+    // Adds 1 without printing the new value: no copy of it is left behind.
+    bool Add() {
+        std::string line;
+        ++value;
+        return process_.WriteLine("add") && process_.ReadLine(line, kProbeWaitMs) && line == "added";
+    }
+    std::string Pid() const { return std::to_string(process_.Pid()); }
+    std::uint64_t address = 0;
+    unsigned value = 0;
+
+private:
+    bool ReadCounter() {
+        std::string line;
+        unsigned long long at = 0;
+        return process_.ReadLine(line, kProbeWaitMs) && std::sscanf(line.c_str(), "counter %llx %u", &at, &value) == 2 &&
+               (address = at) != 0;
+    }
+    ChildProcess process_;
+};
+
+// A file name of the test's own in the temporary directory.
+std::string TemporaryPath(const std::string& stem) {
+    return (fs::temp_directory_path() / (stem + "-" + std::to_string(std::random_device{}()))).string();
+}
+
+// The number at the start of the line that starts with a digit and names
+// matches: "3 matches in ...", "1 match left".
+long MatchCountOf(const ProbeResult& result) {
+    for (const std::string& line : result.lines) {
+        if (!line.empty() && line[0] >= '0' && line[0] <= '9' && Has(line, " match")) return std::stol(line);
+    }
+    return -1;
+}
+
+TEST(Probe, ScanThenRescanNarrowACountingVariableToItsAddress) {
+    CounterChild counter;
+    ASSERT_TRUE(counter.Start());
+    const std::string file = TemporaryPath("scan");
+    const ProbeResult scan = RunProbe({"scan", counter.Pid(), "u32", std::to_string(counter.value), "--save", file});
+    ASSERT_EQ(scan.exitCode, 0) << scan.Text();
+    ASSERT_GE(MatchCountOf(scan), 1) << scan.Text();
+
+    // As an author narrows it: the new number after each step, or a change.
+    // The last step leaves no copy of the number where printing it would.
+    const char* const criteria[] = {"value", "unchanged", "increased", "value", "changed", "value"};
+    ProbeResult rescan;
+    for (std::size_t i = 0; i < std::size(criteria); ++i) {
+        const std::string criterion = criteria[i];
+        if (criterion != "unchanged") {
+            ASSERT_TRUE(i + 1 == std::size(criteria) ? counter.Add() : counter.Step());
+        }
+        rescan = RunProbe({"rescan", file, criterion == "value" ? std::to_string(counter.value) : criterion});
+        ASSERT_EQ(rescan.exitCode, 0) << criterion << "\n" << rescan.Text();
+    }
+    EXPECT_EQ(MatchCountOf(rescan), 1) << rescan.Text();
+    const std::string found = rescan.Line("0x");
+    const std::string module = fs::path(ProgramBesideThisOne("counter_child")).filename().string();
+    EXPECT_TRUE(StartsWith(found, Hex(counter.address) + "  " + module + "+0x")) << rescan.Text();
+    EXPECT_TRUE(Has(found, " " + std::to_string(counter.value) + " (was " + std::to_string(counter.value - 1) + ")"))
+        << found;
+
+    // The counter never decreases: nothing is left, and the file says so.
+    ASSERT_TRUE(counter.Step());
+    const ProbeResult none = RunProbe({"rescan", file, "decreased"});
+    EXPECT_EQ(none.exitCode, 1) << none.Text();
+    EXPECT_EQ(MatchCountOf(none), 0) << none.Text();
+    EXPECT_EQ(MatchCountOf(RunProbe({"rescan", file, "unchanged"})), 0);
+    fs::remove(file);
+}
+
+// Text is found where it lies across the border of two chunks of a scan, and
+// only there; UTF-16 only at even addresses.
+TEST(Probe, ScanFindsTextAcrossTheChunksItReads) {
+    const std::size_t border = 256 << 10;  // the scan's chunk
+    TargetChild child;
+    // "Qz7~" in UTF-8 and in UTF-16, each across a chunk border, and the UTF-16
+    // bytes again at an odd address.
+    ASSERT_TRUE(StartTargetChild({"rw*256,@" + std::to_string(border - 2) + "=517a377e,@" + std::to_string(2 * border - 4) +
+                                  "=51007a0037007e00,@4097=51007a0037007e00"},
+                                 child))
+        << child.error;
+    const std::uint64_t block = child.blocks.at(0).address;
+    const std::string pid = std::to_string(child.process.Pid());
+    const ProbeResult utf8 = RunProbe({"scan", pid, "utf8", "Qz7~"});
+    EXPECT_EQ(MatchCountOf(utf8), 1) << utf8.Text();
+    EXPECT_TRUE(StartsWith(utf8.Line("0x"), Hex(block + border - 2) + "  \"Qz7~\"")) << utf8.Text();
+    const ProbeResult utf16 = RunProbe({"scan", pid, "utf16", "Qz7~"});
+    EXPECT_EQ(MatchCountOf(utf16), 1) << utf16.Text();
+    EXPECT_TRUE(StartsWith(utf16.Line("0x"), Hex(block + 2 * border - 4) + "  \"Qz7~\"")) << utf16.Text();
+}
+
+TEST(Probe, ScanAndRescanRefuseWhatTheyCannotUse) {
+    CounterChild counter;
+    ASSERT_TRUE(counter.Start());
+    const std::string notCandidates = TemporaryPath("not-candidates");
+    { std::ofstream(notCandidates) << "pid 1\n"; }
+    const std::string text = TemporaryPath("text-candidates");
+    ASSERT_EQ(RunProbe({"scan", counter.Pid(), "utf8", "no such text in it, surely", "--save", text}).exitCode, 1);
+    const struct {
+        std::vector<std::string> arguments;
+        int exitCode;
+    } cases[] = {
+        {{"scan", counter.Pid(), "int", "1"}, 2},
+        {{"scan", counter.Pid(), "u8", "256"}, 2},
+        {{"scan", counter.Pid(), "u32"}, 2},
+        {{"scan", counter.Pid(), "u32", "1", "--save"}, 2},
+        {{"scan", "4294967295", "u32", "1"}, 3},
+        {{"rescan", notCandidates, "changed"}, 1},
+        {{"rescan", notCandidates + ".missing", "changed"}, 1},
+        {{"rescan", text, "increased"}, 2},  // text does not increase
+        {{"rescan", text, "changed"}, 1},    // nothing was kept
+        {{"rescan", text}, 2},
+    };
+    for (const auto& c : cases) {
+        std::string command;
+        for (const std::string& argument : c.arguments) command += " " + argument;
+        EXPECT_EQ(RunProbe(c.arguments).exitCode, c.exitCode) << command;
+    }
+    fs::remove(notCandidates);
+    fs::remove(text);
+}
+
+#if !defined(_WIN32)
+// What an author does with sig's output: checks each pattern with find, and
+// pastes each snippet, and the module+offset form, into a script.
+TEST(Probe, SigProposesUniquePatternsWhoseSnippetsYieldTheAddress) {
+    CounterChild counter;
+    ASSERT_TRUE(counter.Start());
+    const ProbeResult sig = RunProbe({"sig", counter.Pid(), Hex(counter.address), "--json"});
+    ASSERT_EQ(sig.exitCode, 0) << sig.Text();
+    rapidjson::Document report;
+    ASSERT_FALSE(report.Parse(sig.Text().c_str()).HasParseError()) << sig.Text();
+    EXPECT_STREQ(report["bitness"].GetString(), "x64");
+    EXPECT_TRUE(StartsWith(report["module"].GetString(), "counter_child+0x")) << sig.Text();
+    const auto& instructions = report["instructions"].GetArray();
+    // The counter is read, written and passed to printf: each is an instruction.
+    ASSERT_GE(instructions.Size(), 3u) << sig.Text();
+    std::string script = "local found = {}\n";
+    for (const auto& instruction : instructions) {
+        ASSERT_TRUE(instruction["unique"].GetBool()) << sig.Text();
+        const std::string pattern = instruction["pattern"].GetString();
+        EXPECT_NE(pattern.find(".."), std::string::npos) << "the displacement is a wildcard: " << pattern;
+        const ProbeResult find = RunProbe({"find", counter.Pid(), pattern, "--all"});
+        EXPECT_EQ(find.Line("1 match"), "1 match: the pattern is unique") << find.Text();
+        EXPECT_TRUE(StartsWith(find.Line("0x"), instruction["address"].GetString())) << find.Text();
+        script += std::string("do\n") + instruction["snippet"].GetString() + "found[#found + 1] = address\nend\n";
+    }
+    script += std::string("do\n") + report["fallback"].GetString() + "found[#found + 1] = address\nend\n";
+    script += "for _, address in ipairs(found) do print(string.format('address 0x%x', address)) end\n"
+              "function get_presence() return {} end\n";
+    ScriptFile file(script);
+    const ProbeResult run = RunProbe({"run", counter.Pid(), file.Path()});
+    ASSERT_EQ(run.exitCode, 0) << script << run.Text();
+    const std::vector<std::string> addresses = run.LinesStartingWith("address ");
+    EXPECT_EQ(addresses, std::vector<std::string>(instructions.Size() + 1, "address " + Hex(counter.address)))
+        << script << run.Text();
+
+    // An address no code refers to: nothing to propose, and no module form
+    // for an address outside every module.
+    const ProbeResult none = RunProbe({"sig", counter.Pid(), "0x10"});
+    EXPECT_EQ(none.exitCode, 1) << none.Text();
+    EXPECT_EQ(none.Line("0 instructions"), "0 instructions") << none.Text();
+    EXPECT_TRUE(Has(none.Text(), "no module holds 0x10")) << none.Text();
+    EXPECT_EQ(RunProbe({"sig", counter.Pid(), "counter"}).exitCode, 2);
+}
+#endif
 
 }  // namespace

@@ -22,6 +22,9 @@ const Command kCommands[] = {
     {"find", FindCommand},
     {"modules", ModulesCommand},
     {"read", ReadCommand},
+    {"sig", SigCommand},
+    {"scan", ScanCommand},
+    {"rescan", RescanCommand},
 };
 
 }  // namespace

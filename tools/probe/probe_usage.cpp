@@ -10,12 +10,19 @@ const char* const kFindUsage =
     "usage: corvane-probe find PID PATTERN [--data] [--all] [--start ADDRESS] [--end ADDRESS]\n";
 const char* const kModulesUsage = "usage: corvane-probe modules PID\n";
 const char* const kReadUsage = "usage: corvane-probe read PID ADDRESS SIZE\n";
+const char* const kSigUsage = "usage: corvane-probe sig PID ADDRESS [--json]   (Linux probe only)\n";
+const char* const kScanUsage = "usage: corvane-probe scan PID TYPE VALUE [--save FILE]\n";
+const char* const kRescanUsage =
+    "usage: corvane-probe rescan FILE (VALUE | changed | unchanged | increased | decreased)\n";
 
 const char* const kFullUsage =
     "usage: corvane-probe run PID SCRIPT [--every SECONDS] [--count N] [--json]\n"
     "       corvane-probe find PID PATTERN [--data] [--all] [--start ADDRESS] [--end ADDRESS]\n"
     "       corvane-probe modules PID\n"
     "       corvane-probe read PID ADDRESS SIZE\n"
+    "       corvane-probe sig PID ADDRESS [--json]   (Linux probe only)\n"
+    "       corvane-probe scan PID TYPE VALUE [--save FILE]\n"
+    "       corvane-probe rescan FILE (VALUE | changed | unchanged | increased | decreased)\n"
     "\n"
     "  run      load SCRIPT as the companion does, poll get_presence once (or every\n"
     "           SECONDS until N polls or the game's end; --count alone polls every\n"
@@ -25,6 +32,15 @@ const char* const kFullUsage =
     "           lists every match and counts them\n"
     "  modules  every loaded module with the name GetModuleInfo accepts\n"
     "  read     a hex dump of what Read would return\n"
+    "  sig      the instructions that refer to ADDRESS (x64: relative to the\n"
+    "           instruction; x86: absolute), each with the shortest pattern Find\n"
+    "           finds once in code and the Lua that sets `address` from it\n"
+    "  scan     every place in writable memory that holds VALUE as TYPE (i8 u8 i16\n"
+    "           u16 i32 u32 i64 u64 f32 f64 utf8 utf16); numbers at addresses that\n"
+    "           are a multiple of their size, a float within half a unit of the\n"
+    "           last digit given (2.5: within 0.05); --save keeps them in FILE\n"
+    "  rescan   keeps the places of FILE that now hold VALUE, or whose value has\n"
+    "           changed as asked since the last scan, and saves them in FILE\n"
     "\n"
     "Addresses and sizes are decimal or 0x hexadecimal. Exit codes: 0 done,\n"
     "1 the script failed to load or nothing was found or read, 2 bad arguments,\n"
@@ -40,6 +56,9 @@ const Usage kUsages[] = {
     {"find", kFindUsage},
     {"modules", kModulesUsage},
     {"read", kReadUsage},
+    {"sig", kSigUsage},
+    {"scan", kScanUsage},
+    {"rescan", kRescanUsage},
 };
 
 }  // namespace
