@@ -261,6 +261,39 @@ TEST(Probe, ErrorsNameTheScriptsFileAndLine) {
     EXPECT_EQ(error.rfind(loadPath + ":2: the game is not supported\nstack traceback:\n", 0), 0u) << error;
 }
 
+// --json stays JSON an editor can parse whatever bytes a path or an error
+// holds: each byte outside a UTF-8 sequence is shown as U+FFFD.
+TEST(Probe, JsonIsValidUtf8ForAnyBytesInPathsAndErrors) {
+    TargetChild child;
+    ASSERT_TRUE(StartTargetChild({}, child)) << child.error;
+    const std::string pid = std::to_string(child.process.Pid());
+    ScriptFile failing("error('bad \\xff\\xc3 state')\n");
+    // Named relative to its directory: Lua cuts long names in its messages.
+    const std::string name = fs::path(failing.Path()).filename().string();
+    struct Case {
+        std::string script;
+        const char* member;
+        std::string expected;  // the start of the member's text
+    };
+    const Case cases[] = {
+        {name + "-\xe9t\xe9.lua", "script", name + "-\\uFFFDt\\uFFFD.lua"},
+        {name, "error", name + ":1: bad \\uFFFD\\uFFFD state"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.member);
+        const ProbeResult result = RunProbe({"run", pid, c.script, "--json"}, fs::path(failing.Path()).parent_path());
+        EXPECT_EQ(result.exitCode, 1);
+        ASSERT_EQ(result.lines.size(), 1u) << result.Text();
+        rapidjson::Document report;
+        report.Parse<rapidjson::kParseValidateEncodingFlag>(result.lines[0].c_str());
+        ASSERT_FALSE(report.HasParseError()) << result.lines[0];
+        rapidjson::Document expected;
+        expected.Parse(("\"" + c.expected + "\"").c_str());
+        ASSERT_TRUE(expected.IsString()) << c.expected;
+        EXPECT_EQ(std::string(report[c.member].GetString()).rfind(expected.GetString(), 0), 0u) << result.lines[0];
+    }
+}
+
 // Sixteen random bytes as pattern text, so that no other copy exists by chance.
 std::string RandomSignature() {
     std::random_device random;
@@ -396,6 +429,8 @@ TEST(Probe, ExitCodesAndUsage) {
         {{"run", pid, script.Path(), "--verbose"}, 2},
         {{"find", pid, "488b0"}, 2},  // odd length: Find would return nil
         {{"find", pid, "4889", "--start", "-1"}, 2},
+        {{"find", pid, "4889", "--start", "0x2000", "--end", "0x1fff"}, 2},  // an empty range is no usage error
+        {{"find", pid, "4889", "--start", "0x2000", "--end", "0x2000"}, 1},
         {{"read", pid, "0x", "4"}, 2},
         {{"read", pid, readable, "4", "5"}, 2},
         {{"read", pid, readable, "0x4000001"}, 2},  // beyond what a dump holds

@@ -62,6 +62,7 @@ int FindCommand(const std::vector<std::string>& arguments) {
     const std::optional<std::uint64_t> start = AddressOption(split, "--start", 0, error);
     const std::optional<std::uint64_t> end = AddressOption(split, "--end", UINT64_MAX, error);
     if (!start || !end) return UsageError("find", error);
+    if (*start > *end) return UsageError("find", "--start lies above --end");
     const std::optional<BytePattern> pattern = ParsePattern(split.positional[1].c_str());
     if (!pattern) {
         return UsageError("find", "a pattern has two characters per byte and no blanks; this one has an odd "
