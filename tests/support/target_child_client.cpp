@@ -45,6 +45,9 @@ bool StartTargetChild(const std::vector<std::string>& blocks, TargetChild& child
         } else if (word == "stack") {
             fields >> word;
             child.stack = Hex(word);
+        } else if (word == "global") {
+            fields >> word;
+            child.zeroInitialisedGlobal = Hex(word);
         } else {
             child.error = line;
             return false;

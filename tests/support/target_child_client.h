@@ -26,6 +26,7 @@ struct TargetChild {
     ChildModule library;     // a system library it has loaded
     std::vector<ChildBlock> blocks;
     std::uint64_t stack = 0;  // where the stack= bytes are; 0 without them
+    std::uint64_t zeroInitialisedGlobal = 0;  // 16 bytes in the program's zero-initialised globals
     std::string error;  // why StartTargetChild failed
 };
 

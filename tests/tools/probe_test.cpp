@@ -377,6 +377,12 @@ TEST(Probe, ModulesAndFindNameModulesAsGetModuleInfoAcceptsThem) {
     const ProbeResult found = RunProbe({"find", pid, pattern, "--start", Hex(child.executable.inside)});
     EXPECT_EQ(found.Line("0x"), Hex(child.executable.inside) + "  " + child.executable.name + "+" +
                                     Hex(child.executable.inside - child.executable.base));
+    // So is one in its zero-initialised globals.
+    const std::uint64_t global = child.zeroInitialisedGlobal;
+    const ProbeResult inGlobals = RunProbe({"find", pid, std::string(32, '0'), "--data", "--start", Hex(global),
+                                            "--end", Hex(global + 16)});
+    EXPECT_EQ(inGlobals.Line("0x"), Hex(global) + "  " + child.executable.name + "+" + Hex(global - child.executable.base))
+        << inGlobals.Text();
 }
 
 TEST(Probe, ReadDumpsExactlyWhatReadReturns) {
