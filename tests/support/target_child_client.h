@@ -30,6 +30,9 @@ struct TargetChild {
     std::string error;  // why StartTargetChild failed
 };
 
+// Where the target_child program is.
+std::string TargetChildPath();
+
 // Starts the child with these arguments (blocks, "stack=HEX", "churn") and
 // waits until it is ready.
 // False (with `error` set) when it cannot start or reports a problem.

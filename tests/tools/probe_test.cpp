@@ -18,13 +18,14 @@
 #include "support/script_test_support.h"
 #include "support/service_log.h"
 #include "support/target_child_client.h"
+#include "probe_runner.h"
 #include "target/target_process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace probe_runner;
 
-constexpr std::uint32_t kProbeWaitMs = 30000;
 const char* const kDemoApplicationId = "300000000000000001";
 // A script of the test's own; the companion finds it in a folder of the test's
 // own, never in the companion directory that other test programs share.
@@ -32,59 +33,6 @@ const char* const kProbeTestApplicationId = "300000000000000004";
 
 fs::path CompanionDirectory() { return fs::path(PathBesideThisProgram("../dist/8a57342e5e")); }
 std::string DemoScript() { return (CompanionDirectory() / "scripts" / (std::string(kDemoApplicationId) + ".lua")).string(); }
-std::string ProbeProgram() { return PathBesideThisProgram(std::string("../dist/") + PROBE_FILE_NAME); }
-
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-bool StartsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
-
-std::string Hex(std::uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
-    return text;
-}
-
-struct ProbeResult {
-    int exitCode = -1;  // -1: did not end in time
-    std::uint32_t pid = 0;
-    std::vector<std::string> lines;  // its standard output
-
-    // The first line that starts with `prefix`, or "".
-    std::string Line(const std::string& prefix) const {
-        for (const std::string& line : lines) {
-            if (StartsWith(line, prefix)) return line;
-        }
-        return "";
-    }
-    std::vector<std::string> LinesStartingWith(const std::string& prefix) const {
-        std::vector<std::string> found;
-        for (const std::string& line : lines) {
-            if (StartsWith(line, prefix)) found.push_back(line);
-        }
-        return found;
-    }
-    std::string Text() const {
-        std::string text;
-        for (const std::string& line : lines) text += line + "\n";
-        return text;
-    }
-};
-
-// Runs the probe to its end, in `directory` when one is given.
-ProbeResult RunProbe(const std::vector<std::string>& arguments, const fs::path& directory = {}) {
-    ProbeResult result;
-    ChildProcess probe;
-    const fs::path original = fs::current_path();
-    if (!directory.empty()) fs::current_path(directory);
-    const bool started = probe.Start(ProbeProgram(), arguments);
-    fs::current_path(original);
-    if (!started) return result;
-    result.pid = probe.Pid();
-    probe.CloseInput();
-    std::string line;
-    while (probe.ReadLine(line, kProbeWaitMs)) result.lines.push_back(line);
-    if (!probe.Wait(kProbeWaitMs, result.exitCode)) probe.Kill();
-    return result;
-}
 
 // The request line of a poll: the text output prints it on a line of its own.
 std::string RequestOf(const ProbeResult& result) { return result.Line("{\"nonce\":"); }
@@ -400,6 +348,48 @@ TEST(Probe, ReadDumpsExactlyWhatReadReturns) {
                               // 13 missing bytes of 3 columns, and the gap after the eighth
                               next + " 31 00 00" + std::string(13 * 3 + 1, ' ') + "  |1..|",
                               "19 bytes read"}));
+}
+
+// The executable's name as the system lists it.
+std::string ListedName(const std::string& name) {
+    return fs::path(TargetChildPath()).extension() == ".exe" ? name + ".exe" : name;
+}
+
+// `processes` finds the target with its bitness and readability; process
+// ids are taken in decimal and in 0x hexadecimal.
+TEST(Probe, ProcessesFindsTheTargetWithItsBitness) {
+    TargetChild child;
+    ASSERT_TRUE(StartTargetChild({"rw*1"}, child)) << child.error;
+    const std::uint32_t pid = child.process.Pid();
+    const std::string bits = std::to_string(8 * sizeof(void*)) + "-bit";  // target_child is built as the probe is
+    const std::string name = ListedName("target_child");
+
+    const ProbeResult listed = RunProbe({"processes", "TARGET_CH"});
+    EXPECT_EQ(listed.exitCode, 0) << listed.Text();
+    EXPECT_EQ(listed.lines.at(0), "pid        bits    name                     readable");
+    char expected[128];
+    std::snprintf(expected, sizeof expected, "%-10u %-7s %-24s yes", static_cast<unsigned>(pid), bits.c_str(),
+                  name.c_str());
+    EXPECT_EQ(listed.Line(std::to_string(pid) + " "), expected) << listed.Text();
+    for (const std::string& line : listed.lines) {
+        EXPECT_TRUE(Has(line, "target_child") || line == listed.lines.front() || line == listed.lines.back()) << line;
+    }
+    const ProbeResult none = RunProbe({"processes", "no-process-has-this-name"});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_EQ(none.lines.back(), "0 processes");
+
+    ScriptFile script("function get_presence() return {} end\n");
+    const std::vector<std::vector<std::string>> commands = {
+        {"modules", Hex(pid)},
+        {"read", std::to_string(pid), Hex(child.blocks.at(0).address), "4"},
+        {"find", "0X" + Hex(pid).substr(2), "00000000", "--data"},
+        {"run", std::to_string(pid), script.Path()},
+    };
+    for (const std::vector<std::string>& command : commands) {
+        SCOPED_TRACE(command.front());
+        const ProbeResult result = RunProbe(command);
+        EXPECT_EQ(result.exitCode, 0) << result.Text();
+    }
 }
 
 TEST(Probe, ExitCodesAndUsage) {

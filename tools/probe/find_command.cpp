@@ -71,7 +71,8 @@ int FindCommand(const std::vector<std::string>& arguments) {
     const bool executableOnly = split.flags.count("--data") == 0;
     const bool all = split.flags.count("--all") != 0;
     int exitCode = kExitDone;
-    std::unique_ptr<TargetProcess> target = OpenTargetArgument("find", split.positional[0], exitCode);
+    ProcessInfo info;
+    std::unique_ptr<TargetProcess> target = OpenTargetArgument("find", split.positional[0], info, exitCode);
     if (!target) return exitCode;
 
     std::printf("pattern %s (%llu bytes) in %s from %s to %s\n", DescribePattern(*pattern).c_str(),

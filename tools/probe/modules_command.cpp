@@ -16,7 +16,8 @@ int ModulesCommand(const std::vector<std::string>& arguments) {
     if (!SplitArguments(arguments, {}, {}, split, error)) return UsageError("modules", error);
     if (split.positional.size() != 1) return UsageError("modules", "modules takes a process id");
     int exitCode = kExitDone;
-    std::unique_ptr<TargetProcess> target = OpenTargetArgument("modules", split.positional[0], exitCode);
+    ProcessInfo info;
+    std::unique_ptr<TargetProcess> target = OpenTargetArgument("modules", split.positional[0], info, exitCode);
     if (!target) return exitCode;
 
     std::printf("%-18s %-12s %s\n", "base", "size", "name");

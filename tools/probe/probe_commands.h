@@ -1,5 +1,5 @@
 #pragma once
-// The probe's four commands. Each takes the arguments that follow its name,
+// The probe's commands. Each takes the arguments that follow its name,
 // prints its result to the standard output (problems with its own arguments
 // or the process to the standard error) and returns the exit code.
 
@@ -20,6 +20,7 @@ int RunCommand(const std::vector<std::string>& arguments);
 int FindCommand(const std::vector<std::string>& arguments);
 int ModulesCommand(const std::vector<std::string>& arguments);
 int ReadCommand(const std::vector<std::string>& arguments);
+int ProcessesCommand(const std::vector<std::string>& arguments);
 
 // The usage line of one command ("run", "find", ...), or of all of them.
 const char* CommandUsage(const std::string& command);

@@ -22,6 +22,7 @@ const Command kCommands[] = {
     {"find", FindCommand},
     {"modules", ModulesCommand},
     {"read", ReadCommand},
+    {"processes", ProcessesCommand},
 };
 
 }  // namespace

@@ -10,12 +10,14 @@ const char* const kFindUsage =
     "usage: corvane-probe find PID PATTERN [--data] [--all] [--start ADDRESS] [--end ADDRESS]\n";
 const char* const kModulesUsage = "usage: corvane-probe modules PID\n";
 const char* const kReadUsage = "usage: corvane-probe read PID ADDRESS SIZE\n";
+const char* const kProcessesUsage = "usage: corvane-probe processes [TEXT]\n";
 
 const char* const kFullUsage =
     "usage: corvane-probe run PID SCRIPT [--every SECONDS] [--count N] [--json]\n"
     "       corvane-probe find PID PATTERN [--data] [--all] [--start ADDRESS] [--end ADDRESS]\n"
     "       corvane-probe modules PID\n"
     "       corvane-probe read PID ADDRESS SIZE\n"
+    "       corvane-probe processes [TEXT]\n"
     "\n"
     "  run      load SCRIPT as the companion does, poll get_presence once (or every\n"
     "           SECONDS until N polls or the game's end; --count alone polls every\n"
@@ -25,10 +27,13 @@ const char* const kFullUsage =
     "           lists every match and counts them\n"
     "  modules  every loaded module with the name GetModuleInfo accepts\n"
     "  read     a hex dump of what Read would return\n"
+    "  processes  every process (or those whose name holds TEXT) with its id,\n"
+    "           bitness and whether the probe may read it, and if not, why\n"
     "\n"
-    "Addresses and sizes are decimal or 0x hexadecimal. Exit codes: 0 done,\n"
-    "1 the script failed to load or nothing was found or read, 2 bad arguments,\n"
-    "3 the process cannot be opened.\n";
+    "Process ids, addresses and sizes are decimal or 0x hexadecimal. Exit codes:\n"
+    "0 done, 1 the script failed to load or nothing was found or read, 2 bad\n"
+    "arguments, 3 the process cannot be opened (the reason and the remedy are\n"
+    "printed).\n";
 
 struct Usage {
     const char* command;
@@ -40,6 +45,7 @@ const Usage kUsages[] = {
     {"find", kFindUsage},
     {"modules", kModulesUsage},
     {"read", kReadUsage},
+    {"processes", kProcessesUsage},
 };
 
 }  // namespace

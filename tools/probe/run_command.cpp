@@ -93,7 +93,8 @@ int RunCommand(const std::vector<std::string>& arguments) {
     }
     if (split.positional.size() != 2) return UsageError("run", "run takes a process id and a script");
     int exitCode = kExitDone;
-    std::unique_ptr<TargetProcess> target = OpenTargetArgument("run", split.positional[0], exitCode);
+    ProcessInfo info;
+    std::unique_ptr<TargetProcess> target = OpenTargetArgument("run", split.positional[0], info, exitCode);
     if (!target) return exitCode;
 
     LoadReport load;
