@@ -38,6 +38,11 @@ std::unique_ptr<TargetProcess> OpenTargetArgument(const std::string& command, co
     return nullptr;
 }
 
+std::string TargetLine(const ProcessInfo& info) {
+    return "process " + std::to_string(info.pid) + " " + (info.name.empty() ? "(no name)" : info.name) + ", " +
+           BitnessText(info.bitness);
+}
+
 std::string HexAddress(std::uint64_t address) {
     char text[24];
     std::snprintf(text, sizeof text, "0x%" PRIx64, address);

@@ -1,6 +1,7 @@
 #pragma once
 // What the probe's commands share: reporting a bad argument with the
-// command's usage line, and opening the process they look at.
+// command's usage line, opening the process they look at, and the line
+// that names it.
 
 #include <cstdint>
 #include <memory>
@@ -18,6 +19,10 @@ int UsageError(const std::string& command, const std::string& message);
 // that may not be read, its cause and remedy) is printed and `exitCode` set.
 std::unique_ptr<TargetProcess> OpenTargetArgument(const std::string& command, const std::string& pidText,
                                                   ProcessInfo& info, int& exitCode);
+
+// "process 14401 demo_game, 64-bit": the first line of every command that
+// looks at a process.
+std::string TargetLine(const ProcessInfo& info);
 
 // An address as the probe prints it: 0x and lower-case hex digits.
 std::string HexAddress(std::uint64_t address);

@@ -74,6 +74,7 @@ int FindCommand(const std::vector<std::string>& arguments) {
     ProcessInfo info;
     std::unique_ptr<TargetProcess> target = OpenTargetArgument("find", split.positional[0], info, exitCode);
     if (!target) return exitCode;
+    std::printf("%s\n", TargetLine(info).c_str());
 
     std::printf("pattern %s (%llu bytes) in %s from %s to %s\n", DescribePattern(*pattern).c_str(),
                 static_cast<unsigned long long>(pattern->bytes.size()), executableOnly ? "code regions" : "every readable region",

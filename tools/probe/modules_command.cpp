@@ -19,6 +19,7 @@ int ModulesCommand(const std::vector<std::string>& arguments) {
     ProcessInfo info;
     std::unique_ptr<TargetProcess> target = OpenTargetArgument("modules", split.positional[0], info, exitCode);
     if (!target) return exitCode;
+    std::printf("%s\n", TargetLine(info).c_str());
 
     std::printf("%-18s %-12s %s\n", "base", "size", "name");
     std::set<std::string> names;

@@ -70,6 +70,26 @@ void PrintJsonObject(WriteMembers members) {
 
 }  // namespace
 
+void PrintTarget(const TargetReport& report, bool json) {
+    if (!json) {
+        PrintLine(report.line + "; the launcher starts the " + report.companion +
+                  " companion for it; scripts here see Architecture \"" + report.architecture + "\"");
+        return;
+    }
+    PrintJsonObject([&report](JsonWriter& writer) {
+        Member(writer, "pid", std::uint64_t{report.pid});
+        Member(writer, "name", report.name);
+        writer.Key("bits");
+        if (report.bitness == Bitness::Unknown) {
+            writer.Null();
+        } else {
+            writer.Uint(report.bitness == Bitness::Bits64 ? 64 : 32);
+        }
+        Member(writer, "companion", std::string(report.companion));
+        Member(writer, "architecture", std::string(report.architecture));
+    });
+}
+
 void PrintLoad(const LoadReport& report, bool json) {
     if (!json) {
         if (report.loaded) {

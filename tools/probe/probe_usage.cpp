@@ -30,10 +30,11 @@ const char* const kFullUsage =
     "  processes  every process (or those whose name holds TEXT) with its id,\n"
     "           bitness and whether the probe may read it, and if not, why\n"
     "\n"
-    "Process ids, addresses and sizes are decimal or 0x hexadecimal. Exit codes:\n"
-    "0 done, 1 the script failed to load or nothing was found or read, 2 bad\n"
-    "arguments, 3 the process cannot be opened (the reason and the remedy are\n"
-    "printed).\n";
+    "Process ids, addresses and sizes are decimal or 0x hexadecimal. The first\n"
+    "line of each command names the process and its bitness. Exit codes: 0 done,\n"
+    "1 the script failed to load or nothing was found or read, 2 bad arguments,\n"
+    "3 the process cannot be opened (the reason and the remedy are printed),\n"
+    "4 run: the launcher starts the companion of the other bitness for it.\n";
 
 struct Usage {
     const char* command;

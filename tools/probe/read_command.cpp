@@ -32,6 +32,7 @@ int ReadCommand(const std::vector<std::string>& arguments) {
     ProcessInfo info;
     std::unique_ptr<TargetProcess> target = OpenTargetArgument("read", split.positional[0], info, exitCode);
     if (!target) return exitCode;
+    std::printf("%s\n", TargetLine(info).c_str());
 
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(*size));
     if (!ReadTargetMemory(*target, *address, bytes.data(), *size)) {

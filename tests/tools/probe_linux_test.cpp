@@ -1,13 +1,15 @@
-// What the probe says of a process it may not read, on Linux, with real
-// processes of other users and a real set-group-id program: the cause, the
-// remedy, and that the remedies it names work. Needs root, to run the
-// processes as another user (setpriv) and to give a copy of target_child
-// the set-group-id bit; skipped otherwise.
+// The probe on what only Linux has: paths of any bytes on the command line,
+// and processes it may not read, with real processes of other users and a
+// real set-group-id program: the cause, the remedy, and that the remedies
+// it names work. Those need root, to run the processes as another user
+// (setpriv) and to give a copy of target_child the set-group-id bit, and
+// are skipped otherwise.
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <rapidjson/document.h>
 
 #include <filesystem>
 #include <string>
@@ -15,6 +17,7 @@
 
 #include "probe_runner.h"
 #include "support/child_process.h"
+#include "support/script_test_support.h"
 #include "support/target_child_client.h"
 
 namespace {
@@ -37,6 +40,21 @@ std::vector<std::string> AsNobody(unsigned gid, const std::vector<std::string>& 
 // The probe as nobody with `gid`, its standard error with its output.
 ProbeResult ProbeAsNobody(unsigned gid, const std::string& arguments) {
     return RunProgram(kSetpriv, AsNobody(gid, {"/bin/sh", "-c", "exec " + ProbeProgram() + " " + arguments + " 2>&1"}));
+}
+
+// --json stays valid UTF-8 for a script path that is not.
+TEST(ProbeOnLinux, JsonIsValidUtf8ForAnyBytesInPaths) {
+    TargetChild child;
+    ASSERT_TRUE(StartTargetChild({}, child)) << child.error;
+    const std::string path = "caf\xe9-\xff.lua";
+    const ProbeResult result = RunProbe({"run", std::to_string(child.process.Pid()), path, "--json"});
+    EXPECT_EQ(result.exitCode, 1);
+    ASSERT_EQ(result.lines.size(), 2u) << result.Text();  // the target and the load
+    rapidjson::Document report;
+    report.Parse<rapidjson::kParseValidateEncodingFlag>(result.lines[1].c_str());
+    ASSERT_FALSE(report.HasParseError()) << result.lines[1];
+    EXPECT_STREQ(report["script"].GetString(), "caf\xEF\xBF\xBD-\xEF\xBF\xBD.lua");
+    EXPECT_EQ(std::string(report["error"].GetString()), "cannot open caf\xEF\xBF\xBD-\xEF\xBF\xBD.lua: No such file or directory");
 }
 
 // A copy of target_child as nobody: until `ready`, then it waits for its input to close.
