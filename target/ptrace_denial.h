@@ -2,7 +2,9 @@
 // Why Linux refuses one process the reading of another, told from the ids
 // and states /proc shows, in the order the kernel checks them: the ids
 // (every user id and every group id of the target must be the reader's),
-// then whether the target is dumpable, then Yama's ptrace_scope. Kept apart
+// then whether the target is dumpable, then Yama's ptrace_scope. Root with
+// CAP_SYS_PTRACE passes the first two; the capability alone does not, since
+// the memory file opens only for its owner. Kept apart
 // from the Linux backend, which gathers the facts, so its rules are tested
 // natively.
 

@@ -47,7 +47,10 @@ TEST(PtraceDenial, NamesTheFirstCheckThatFailsAndItsRemedy) {
     cases.push_back({"another group", group, "it runs with another group (gid 60)", "sg GROUP"});
     PtraceFacts undumpable = Own();
     undumpable.targetDumpable = false;
-    cases.push_back({"not dumpable", undumpable, "it is not dumpable", "CAP_SYS_PTRACE"});
+    cases.push_back({"not dumpable", undumpable, "it is not dumpable", "as root"});
+    PtraceFacts tracer = setgid;  // a capability without root does not open another's memory file
+    tracer.readerMayTrace = true;
+    cases.push_back({"set-group-id, read with CAP_SYS_PTRACE", tracer, "it runs set-group-id as gid 60", "as root"});
     for (int scope : {1, 2, 3}) {
         PtraceFacts yama = Own();
         yama.ptraceScope = scope;
@@ -56,13 +59,14 @@ TEST(PtraceDenial, NamesTheFirstCheckThatFailsAndItsRemedy) {
                                                               : "kernel.yama.ptrace_scope is 3",
                          scope == 1 ? "sysctl kernel.yama.ptrace_scope=0" : scope == 2 ? "CAP_SYS_PTRACE" : "reboot"});
     }
-    // CAP_SYS_PTRACE passes the ids, dumpability and scopes 1 and 2, not 3.
+    // Root passes the ids, dumpability and scopes 1 and 2, not 3.
     PtraceFacts traced = setgid;
+    traced.readerUid = traced.readerGid = 0;
     traced.readerMayTrace = true;
     traced.ptraceScope = 3;
     cases.push_back({"scope 3 with the capability", traced, "kernel.yama.ptrace_scope is 3", "reboot"});
     traced.ptraceScope = 1;
-    cases.push_back({"a security module", traced, "refused although the probe may trace", "security policy"});
+    cases.push_back({"a security module", traced, "refused although the probe runs as root", "security policy"});
     PtraceFacts unexplained = Own();
     cases.push_back({"nothing /proc shows", unexplained, "the system refused it (Permission denied)", "as root"});
 

@@ -123,8 +123,7 @@ TEST_F(ProbeAccess, AnotherUsersProcessIsRefusedWithItsCauseAndRemedy) {
 
 // A set-group-id game cannot be read by its own user's probe. Each remedy
 // the probe names is tried: a copy without the bit, the game and the probe
-// both with the group as their real group, and a probe with CAP_SYS_PTRACE
-// (root here).
+// both with the group as their real group, and the probe as root.
 TEST_F(ProbeAccess, ASetGroupIdProgramIsRefusedAndTheRemediesWork) {
     ChildAsNobody game;
     ASSERT_TRUE(game.Start(Copy("sgid_game", gamesGid_, true), kNobody));
@@ -134,7 +133,7 @@ TEST_F(ProbeAccess, ASetGroupIdProgramIsRefusedAndTheRemediesWork) {
     EXPECT_TRUE(Has(listed.Text(), "remedy: run a copy of the game without the set-group-id bit")) << listed.Text();
     EXPECT_EQ(ProbeAsNobody(kNobody, "modules " + game.Pid()).exitCode, 3);
     EXPECT_EQ(ProbeAsNobody(gamesGid_, "modules " + game.Pid()).exitCode, 3) << "the group alone is not enough";
-    EXPECT_EQ(RunProbe({"modules", game.Pid()}).exitCode, 0) << "CAP_SYS_PTRACE reads it";
+    EXPECT_EQ(RunProbe({"modules", game.Pid()}).exitCode, 0) << "root reads it";
 
     ChildAsNobody withoutTheBit;
     ASSERT_TRUE(withoutTheBit.Start(Copy("plain_game", kNobody, false), kNobody));
