@@ -168,8 +168,9 @@ bool ScanSmallRegions(AddressSpace& space, const PatternMatcher& matcher, std::u
         if (!QueryHolding(space, next, region)) break;
         if (Scannable(region, executableOnly)) {
             const std::uint64_t size = std::min(end, RegionEnd(region)) - next;
+            // Keeping the bytes in line may put `at` past the chunk's end.
             const std::size_t at = InLineWith(next, used);
-            if (size > kScanChunkSize - at) break;
+            if (at > kScanChunkSize || size > kScanChunkSize - at) break;
             ranges[count++] = ReadRange{next, size, ScanRing() + at};
             used = at + static_cast<std::size_t>(size);
         }

@@ -15,11 +15,13 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "target/maps_line.h"
 #include "target/memory_map.h"
+#include "target/module_extent.h"
 #include "target/region_class.h"
 #include "target/target_backend.h"
 #include "target/target_listing.h"
@@ -32,6 +34,7 @@ namespace {
 
 using detail::MapsLine;
 using detail::MemoryRegion;
+using detail::ModuleExtent;
 
 // The top of user space on x86-64 with 4-level page tables: nothing above it
 // belongs to the process.
@@ -326,52 +329,55 @@ TargetWait WaitForTarget(TargetProcess& target, std::uint32_t timeoutMs) {
     }
 }
 
-// A module is a file mapped into the process: its base is the start of the
-// file's first mapping, its size reaches to the end of the file's last one.
-// The path is kept in a fixed buffer, so the lookup allocates nothing that
-// could throw; a path longer than any the kernel prints is never chosen.
+// A module is a file mapped into the process (ModuleExtent: from its first
+// mapping to its last, and over the globals after it). The path is kept in
+// a fixed buffer, so the lookup allocates nothing that could throw; a path
+// longer than any the kernel prints is never chosen.
 bool detail::ChooseModule(TargetProcess& target, ModuleChooser chooses, const void* context, ModuleSpan& span) {
     char path[kMappedPathCapacity];  // of the chosen module's first mapping
-    bool chosen = false;
-    std::uint64_t low = 0;
-    std::uint64_t high = 0;
+    std::optional<ModuleExtent> chosen;
     const bool ok = ForEachMapping(target.Pid(), [&](const MapsLine& line) {
-        if (line.path[0] != '/') return true;
-        if (!chosen) {
-            if (std::strlen(line.path) >= sizeof path || !chooses(BaseName(line.path), context)) return true;
+        const bool file = line.path[0] == '/';
+        if (chosen) {
+            chosen->Next(line, file && std::strcmp(path, line.path) == 0);
+        } else if (file && std::strlen(line.path) < sizeof path && chooses(BaseName(line.path), context)) {
             std::strcpy(path, line.path);
-            chosen = true;
-            low = line.start;
-            high = line.end;
-        } else if (std::strcmp(path, line.path) == 0) {
-            high = std::max(high, line.end);
+            chosen.emplace(line);
         }
         return true;
     });
     if (!ok || !chosen) return false;
-    span.base = low;
-    span.size = high - low;
+    span.base = chosen->Base();
+    span.size = chosen->Size();
     return true;
 }
 
 // Grouped as FindModule groups them: one module per file path, in the order
-// of its first mapping, from there up to the end of its highest mapping.
+// of its first mapping, with the same extent.
 bool ListModules(TargetProcess& target, const std::function<void(const ModuleEntry&)>& visit) {
     std::vector<std::string> paths;
-    std::vector<ModuleEntry> modules;
+    std::vector<ModuleExtent> extents;
+    constexpr std::size_t kNone = SIZE_MAX;
+    std::size_t previous = kNone;  // the module of the line before
     const bool ok = ForEachMapping(target.Pid(), [&](const MapsLine& line) {
-        if (line.path[0] != '/') return true;
-        const auto known = std::find(paths.begin(), paths.end(), line.path);
-        if (known == paths.end()) {
-            paths.emplace_back(line.path);
-            modules.push_back(ModuleEntry{BaseName(line.path), line.start, line.end - line.start});
-        } else {
-            ModuleEntry& module = modules[static_cast<std::size_t>(known - paths.begin())];
-            module.size = std::max(module.size, line.end - module.base);
+        std::size_t module = kNone;
+        if (line.path[0] == '/') {
+            module = static_cast<std::size_t>(std::find(paths.begin(), paths.end(), line.path) - paths.begin());
+            if (module == paths.size()) {
+                paths.emplace_back(line.path);
+                extents.emplace_back(line);
+            } else {
+                extents[module].Next(line, true);
+            }
         }
+        // Only the module of the line before can take what follows it.
+        if (previous != kNone && previous != module) extents[previous].Next(line, false);
+        previous = module;
         return true;
     });
     if (!ok) return false;
-    for (const ModuleEntry& module : modules) visit(module);
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        visit(ModuleEntry{BaseName(paths[i].c_str()), extents[i].Base(), extents[i].Size()});
+    }
     return true;
 }

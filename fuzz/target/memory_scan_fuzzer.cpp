@@ -7,16 +7,18 @@
 //
 // The address space is sparse: a region is a fill byte and a few planted
 // bytes, and a read writes them into the reader's buffer, so that no layout
-// allocates its regions' memory. Regions are small (up to 8 KiB); one in a
+// allocates its regions' memory. Regions are small (up to 8 KiB); two in a
 // layout may be large (up to 5 MiB), to fill several scan chunks and wrap the
-// scan's ring. The plain search goes window by window; of the windows that
+// scan's ring, and to fill a batched read of small regions up to a chunk's
+// end (borders and gaps need not be 64-byte aligned) with a large region
+// behind. The plain search goes window by window; of the windows that
 // hold only fill bytes, which are all alike, it tests the first.
 //
 // Input: byte 0 the options (bit 0 code regions only; bits 1-2 the start:
 // 0, the first region, an offset into it, or the third region; bits 3-4 the
 // end: no limit, the last region's end, 40 bytes short of it, or the range
 // end narrowed there; bit 5 small regions read many per call, as on Linux,
-// instead of one per call), byte 1 the region count, then 9 bytes per region
+// (256), instead of one per call), byte 1 the region count, then 9 bytes per region
 // (gap, size less one, protection, faults, fill, where partial copies begin,
 // large or not), then the pattern (a length byte, a mask byte per 8 bytes,
 // the bytes), then plants: a copy of the pattern or a few bytes of the input
@@ -170,6 +172,7 @@ constexpr std::uint32_t kRegionSizeLimit = 8192;
 // A region's last byte set to this makes it large: its size times 640.
 constexpr std::uint8_t kLargeRegion = 'L';
 constexpr std::uint64_t kLargeRegionFactor = 640;
+constexpr int kMaxLargeRegions = 2;
 
 bool WindowMatches(const SparseRegion& region, const BytePattern& pattern, std::uint64_t offset) {
     for (std::size_t j = 0; j < pattern.bytes.size(); ++j) {
@@ -252,7 +255,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     SparseAddressSpace space;
     std::uint64_t next = kLowest;
-    bool hasLarge = false;
+    int largeRegions = 0;
     for (int i = 0; i < regionCount; ++i) {
         SparseRegion region;
         const std::uint64_t gap = input.Word16();
@@ -261,9 +264,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint8_t faults = input.Byte();
         region.fill = input.Byte();
         const std::uint8_t partialFrom = input.Byte();
-        if (input.Byte() == kLargeRegion && !hasLarge) {
+        if (input.Byte() == kLargeRegion && largeRegions < kMaxLargeRegions) {
             region.size *= kLargeRegionFactor;
-            hasLarge = true;
+            ++largeRegions;
         }
         region.base = next + gap;
         region.state = kind.state;
@@ -286,7 +289,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         pattern.mask.push_back((maskBits[j / 8] >> (j % 8) & 1) != 0 ? 0 : 1);  // a set bit is a wildcard
     }
 
-    // A large region is there for the reading in chunks and the ring. Its
+    // Large regions are there for the reading in chunks and the ring. Its
     // fill never passes for the pattern's first fixed byte, so that the
     // matcher does not verify a candidate at each of its millions of bytes
     // (small regions try that).
@@ -328,7 +331,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case 3: space.range.end = lastEnd > kLowest + 40 ? lastEnd - 40 : kLowest + 1; break;
     }
     const bool executableOnly = (options & 1) != 0;
-    space.rangesPerRead = (options & 0x20) != 0 ? 64 : 1;
+    space.rangesPerRead = (options & 0x20) != 0 ? 256 : 1;
 
     // The plain search first: the scan's reads use up the regions' partial copies.
     const std::optional<std::uint64_t> expected = PlainSearch(space, pattern, start, end, executableOnly);

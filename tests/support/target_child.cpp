@@ -40,6 +40,9 @@
 //   module lib BASE INSIDE NAME   a system library it has loaded
 //   block INDEX ADDRESS SIZE      one per BLOCK, in order
 //   stack ADDRESS                 where the stack= bytes are, if given
+//   global ADDRESS                the last 16 bytes of a 1 MiB zero-initialised
+//                                 global: on Linux in the anonymous mapping
+//                                 after the program's last file mapping
 //   ready
 // Then it waits until its standard input closes and exits with 0. A bad
 // argument or a failed allocation prints "error TEXT" and exits with 2.
@@ -244,6 +247,10 @@ void DecodeInto(const char* hex, volatile std::uint8_t* bytes, std::size_t capac
     }
 }
 
+// Zero-initialised, so the file holds none of it; large, so most of it lies
+// past the last page the program's file maps.
+std::uint8_t zeroInitialisedGlobal[1 << 20];
+
 void PrintModule(const char* kind, bool (*facts)(ModuleFacts&)) {
     ModuleFacts module;
     if (!facts(module)) Fail(std::string("no module facts: ") + kind);
@@ -282,6 +289,8 @@ int main(int argc, char** argv) {
     if (hasStackBytes) {
         std::printf("stack %llx\n", static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(stackBytes)));
     }
+    std::printf("global %llx\n", static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(
+                                      zeroInitialisedGlobal + sizeof zeroInitialisedGlobal - 16)));
     if (churn) std::thread(Churn).detach();
     std::printf("ready\n");
     std::fflush(stdout);

@@ -20,8 +20,10 @@ bool ParseModule(std::istringstream& fields, ChildModule& module) {
 
 }  // namespace
 
+std::string TargetChildPath() { return TARGET_CHILD_PATH; }
+
 bool StartTargetChild(const std::vector<std::string>& blocks, TargetChild& child) {
-    const std::string program = TARGET_CHILD_PATH;
+    const std::string program = TargetChildPath();
     if (!child.process.Start(program, blocks)) {
         child.error = "cannot start " + program;
         return false;
@@ -45,6 +47,9 @@ bool StartTargetChild(const std::vector<std::string>& blocks, TargetChild& child
         } else if (word == "stack") {
             fields >> word;
             child.stack = Hex(word);
+        } else if (word == "global") {
+            fields >> word;
+            child.zeroInitialisedGlobal = Hex(word);
         } else {
             child.error = line;
             return false;

@@ -26,8 +26,12 @@ struct TargetChild {
     ChildModule library;     // a system library it has loaded
     std::vector<ChildBlock> blocks;
     std::uint64_t stack = 0;  // where the stack= bytes are; 0 without them
+    std::uint64_t zeroInitialisedGlobal = 0;  // 16 bytes in the program's zero-initialised globals
     std::string error;  // why StartTargetChild failed
 };
+
+// Where the target_child program is.
+std::string TargetChildPath();
 
 // Starts the child with these arguments (blocks, "stack=HEX", "churn") and
 // waits until it is ready.

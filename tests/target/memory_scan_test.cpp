@@ -374,6 +374,21 @@ TEST(ScanForPatternManyPerCall, ReadsRunsOfSmallRegionsTogether) {
     }
 }
 
+// Regions whose borders are not 64-byte aligned: keeping each byte in line
+// can push a region's ring offset past the first chunk, where a large region
+// behind it no longer fits. It is then left to the region-by-region scan and
+// found whole, and no read reaches past the ring.
+TEST(ScanForPatternManyPerCall, KeepsReadsInsideTheRingWhenBordersAreNotInLine) {
+    FakeAddressSpace space;
+    space.rangesPerRead = 256;
+    space.Add(0x10000, 2 * kMiB - 16);
+    const std::uint64_t large = 0x10000 + 2 * kMiB - 16 + 32;
+    space.Add(large, 8 * kMiB);
+    space.Put(large + 8 * kMiB - kHit.size(), kHit);
+    EXPECT_EQ(Scan(space, 0, kNone), large + 8 * kMiB - kHit.size());
+    for (const auto& read : space.reads) EXPECT_LE(read.second, kScanChunkSize);
+}
+
 // Every byte a scan reads lands at the same place within a 64-byte line as
 // it has in the target, wherever the search starts: the kernel's copy is much
 // slower otherwise. Patterns across the ring's end are still found.

@@ -31,6 +31,26 @@ bool FindMapping(std::uint32_t pid, const std::string& name, Mapping& mapping) {
     return false;
 }
 
+// The child's zero-initialised global really lies past the last mapping of
+// its program's file, where only the anonymous mapping after it holds it.
+TEST_F(TargetProcessTest, TheProgramsGlobalsLieInTheAnonymousMappingAfterItsFile) {
+    Start({});
+    std::ifstream maps("/proc/" + std::to_string(child_.process.Pid()) + "/maps");
+    std::string line, holder, before;
+    while (std::getline(maps, line)) {
+        const std::uint64_t start = std::stoull(line.substr(0, line.find('-')), nullptr, 16);
+        const std::uint64_t end = std::stoull(line.substr(line.find('-') + 1), nullptr, 16);
+        if (start <= child_.zeroInitialisedGlobal && child_.zeroInitialisedGlobal < end) {
+            holder = line;
+            break;
+        }
+        before = line;
+    }
+    const std::string name = "/" + child_.executable.name;
+    EXPECT_EQ(holder.find('/'), std::string::npos) << holder;
+    EXPECT_EQ(before.compare(before.size() - name.size(), name.size(), name), 0) << before;
+}
+
 TEST_F(TargetProcessTest, TheKernelsVvarPagesAreNotReadable) {
     const BytePattern marker = RandomMarker();
     Start({"stack=" + HexText(marker.bytes)});

@@ -170,8 +170,13 @@ TEST_F(TargetProcessTest, FindsModulesByExactName) {
         EXPECT_LT(module->inside, base + size);
         EXPECT_FALSE(FindModule(*target_, SwapCase(module->name).c_str(), base, size));
     }
+    // The program's zero-initialised globals lie within its extent (on Linux
+    // in the anonymous mapping after its file's last mapping).
     std::uint64_t base = 0;
     std::uint64_t size = 0;
+    ASSERT_TRUE(FindModule(*target_, child_.executable.name.c_str(), base, size));
+    EXPECT_GE(child_.zeroInitialisedGlobal, base);
+    EXPECT_LE(child_.zeroInitialisedGlobal + 16, base + size);
     EXPECT_FALSE(FindModule(*target_, "no_such_module.dll", base, size));
     EXPECT_FALSE(FindModule(*target_, "", base, size));
     EXPECT_FALSE(FindModule(*target_, nullptr, base, size));

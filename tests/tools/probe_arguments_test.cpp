@@ -42,7 +42,12 @@ TEST(ProbeArguments, ProcessIdsCountsAndSeconds) {
     EXPECT_EQ(Show(ParseProcessId("4294967295")), "4294967295");
     EXPECT_EQ(Show(ParseProcessId("4294967296")), "refused");
     EXPECT_EQ(Show(ParseProcessId("0")), "refused");
-    EXPECT_EQ(Show(ParseProcessId("0x10")), "refused");
+    EXPECT_EQ(Show(ParseProcessId("0x104")), "260");  // as winedbg prints them
+    EXPECT_EQ(Show(ParseProcessId("0XFFFFFFFF")), "4294967295");
+    EXPECT_EQ(Show(ParseProcessId("0x100000000")), "refused");
+    EXPECT_EQ(Show(ParseProcessId("0x0")), "refused");
+    EXPECT_EQ(Show(ParseProcessId("0x")), "refused");
+    EXPECT_EQ(Show(ParseProcessId("-5")), "refused");
     EXPECT_EQ(Show(ParseCount("3")), "3");
     EXPECT_EQ(Show(ParseCount("0")), "refused");
 

@@ -20,13 +20,14 @@
 #include "support/script_test_support.h"
 #include "support/service_log.h"
 #include "support/target_child_client.h"
+#include "probe_runner.h"
 #include "target/target_process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace probe_runner;
 
-constexpr std::uint32_t kProbeWaitMs = 30000;
 const char* const kDemoApplicationId = "300000000000000001";
 // A script of the test's own; the companion finds it in a folder of the test's
 // own, never in the companion directory that other test programs share.
@@ -34,59 +35,6 @@ const char* const kProbeTestApplicationId = "300000000000000004";
 
 fs::path CompanionDirectory() { return fs::path(PathBesideThisProgram("../dist/8a57342e5e")); }
 std::string DemoScript() { return (CompanionDirectory() / "scripts" / (std::string(kDemoApplicationId) + ".lua")).string(); }
-std::string ProbeProgram() { return PathBesideThisProgram(std::string("../dist/") + PROBE_FILE_NAME); }
-
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-bool StartsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
-
-std::string Hex(std::uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
-    return text;
-}
-
-struct ProbeResult {
-    int exitCode = -1;  // -1: did not end in time
-    std::uint32_t pid = 0;
-    std::vector<std::string> lines;  // its standard output
-
-    // The first line that starts with `prefix`, or "".
-    std::string Line(const std::string& prefix) const {
-        for (const std::string& line : lines) {
-            if (StartsWith(line, prefix)) return line;
-        }
-        return "";
-    }
-    std::vector<std::string> LinesStartingWith(const std::string& prefix) const {
-        std::vector<std::string> found;
-        for (const std::string& line : lines) {
-            if (StartsWith(line, prefix)) found.push_back(line);
-        }
-        return found;
-    }
-    std::string Text() const {
-        std::string text;
-        for (const std::string& line : lines) text += line + "\n";
-        return text;
-    }
-};
-
-// Runs the probe to its end, in `directory` when one is given.
-ProbeResult RunProbe(const std::vector<std::string>& arguments, const fs::path& directory = {}) {
-    ProbeResult result;
-    ChildProcess probe;
-    const fs::path original = fs::current_path();
-    if (!directory.empty()) fs::current_path(directory);
-    const bool started = probe.Start(ProbeProgram(), arguments);
-    fs::current_path(original);
-    if (!started) return result;
-    result.pid = probe.Pid();
-    probe.CloseInput();
-    std::string line;
-    while (probe.ReadLine(line, kProbeWaitMs)) result.lines.push_back(line);
-    if (!probe.Wait(kProbeWaitMs, result.exitCode)) probe.Kill();
-    return result;
-}
 
 // The request line of a poll: the text output prints it on a line of its own.
 std::string RequestOf(const ProbeResult& result) { return result.Line("{\"nonce\":"); }
@@ -172,16 +120,22 @@ TEST(Probe, RunPollsUntilTheCountOrTheGameEndsWithWhatEachPollCost) {
     // found address reused after the first poll.
     const ProbeResult counted = RunProbe({"run", game.Pid(), DemoScript(), "--every", "0.05", "--count", "3", "--json"});
     EXPECT_EQ(counted.exitCode, 0) << counted.Text();
-    ASSERT_EQ(counted.lines.size(), 4u) << counted.Text();  // the load and three polls
+    ASSERT_EQ(counted.lines.size(), 5u) << counted.Text();  // the target, the load and three polls
+    rapidjson::Document target;
+    target.Parse(counted.lines[0].c_str());
+    ASSERT_TRUE(target.IsObject()) << counted.lines[0];
+    EXPECT_EQ(std::to_string(target["pid"].GetUint()), game.Pid());
+    EXPECT_EQ(target["bits"].GetUint(), 8 * sizeof(void*));
+    EXPECT_STREQ(target["companion"].GetString(), target["architecture"].GetString());
     rapidjson::Document load;
-    load.Parse(counted.lines[0].c_str());
-    ASSERT_TRUE(load.IsObject()) << counted.lines[0];
+    load.Parse(counted.lines[1].c_str());
+    ASSERT_TRUE(load.IsObject()) << counted.lines[1];
     EXPECT_TRUE(load["loaded"].GetBool());
     for (unsigned poll = 1; poll <= 3; ++poll) {
         SCOPED_TRACE(poll);
         rapidjson::Document report;
-        report.Parse(counted.lines[poll].c_str());
-        ASSERT_TRUE(report.IsObject()) << counted.lines[poll];
+        report.Parse(counted.lines[poll + 1].c_str());
+        ASSERT_TRUE(report.IsObject()) << counted.lines[poll + 1];
         EXPECT_EQ(report["poll"].GetUint64(), poll);
         EXPECT_TRUE(report["published"].GetBool());
         EXPECT_EQ(report["read_calls"].GetUint64(), 1u);
@@ -254,13 +208,33 @@ TEST(Probe, ErrorsNameTheScriptsFileAndLine) {
     // The same for an editor: one JSON object that carries the whole text.
     const ProbeResult loadJson = RunProbe({"run", pid, loadPath, "--json"}, directoryOf(failingLoad));
     EXPECT_EQ(loadJson.exitCode, 1);
-    ASSERT_EQ(loadJson.lines.size(), 1u) << loadJson.Text();
+    ASSERT_EQ(loadJson.lines.size(), 2u) << loadJson.Text();  // the target and the load
     rapidjson::Document report;
-    report.Parse(loadJson.lines[0].c_str());
-    ASSERT_TRUE(report.IsObject()) << loadJson.lines[0];
+    report.Parse(loadJson.lines[1].c_str());
+    ASSERT_TRUE(report.IsObject()) << loadJson.lines[1];
     EXPECT_FALSE(report["loaded"].GetBool());
     const std::string error = report["error"].GetString();
     EXPECT_EQ(error.rfind(loadPath + ":2: the game is not supported\nstack traceback:\n", 0), 0u) << error;
+}
+
+// --json stays JSON an editor can parse whatever bytes an error holds: each
+// byte outside a UTF-8 sequence is shown as U+FFFD. (Paths: on Linux, where
+// a command line may hold any bytes.)
+TEST(Probe, JsonIsValidUtf8ForAnyBytesInErrors) {
+    TargetChild child;
+    ASSERT_TRUE(StartTargetChild({}, child)) << child.error;
+    ScriptFile failing("error('bad \\xff\\xc3 state')\n");
+    // Named relative to its directory: Lua cuts long names in its messages.
+    const std::string name = fs::path(failing.Path()).filename().string();
+    const ProbeResult result = RunProbe({"run", std::to_string(child.process.Pid()), name, "--json"},
+                                        fs::path(failing.Path()).parent_path());
+    EXPECT_EQ(result.exitCode, 1);
+    ASSERT_EQ(result.lines.size(), 2u) << result.Text();  // the target and the load
+    rapidjson::Document report;
+    report.Parse<rapidjson::kParseValidateEncodingFlag>(result.lines[1].c_str());
+    ASSERT_FALSE(report.HasParseError()) << result.lines[1];
+    const std::string error = report["error"].GetString();
+    EXPECT_EQ(error.rfind(name + ":1: bad \xEF\xBF\xBD\xEF\xBF\xBD state", 0), 0u) << error;
 }
 
 // Sixteen random bytes as pattern text, so that no other copy exists by chance.
@@ -346,6 +320,12 @@ TEST(Probe, ModulesAndFindNameModulesAsGetModuleInfoAcceptsThem) {
     const ProbeResult found = RunProbe({"find", pid, pattern, "--start", Hex(child.executable.inside)});
     EXPECT_EQ(found.Line("0x"), Hex(child.executable.inside) + "  " + child.executable.name + "+" +
                                     Hex(child.executable.inside - child.executable.base));
+    // So is one in its zero-initialised globals.
+    const std::uint64_t global = child.zeroInitialisedGlobal;
+    const ProbeResult inGlobals = RunProbe({"find", pid, std::string(32, '0'), "--data", "--start", Hex(global),
+                                            "--end", Hex(global + 16)});
+    EXPECT_EQ(inGlobals.Line("0x"), Hex(global) + "  " + child.executable.name + "+" + Hex(global - child.executable.base))
+        << inGlobals.Text();
 }
 
 TEST(Probe, ReadDumpsExactlyWhatReadReturns) {
@@ -359,10 +339,57 @@ TEST(Probe, ReadDumpsExactlyWhatReadReturns) {
     std::string next = Hex(block + 16);
     next.resize(18, ' ');
     EXPECT_EQ(dump.lines, (std::vector<std::string>{
+                              dump.lines.at(0),  // the target, as every command names it
                               at + " 43 6f 72 76 61 6e 65 00  ff 0a 4c 65 76 65 6c 20  |Corvane...Level |",
                               // 13 missing bytes of 3 columns, and the gap after the eighth
                               next + " 31 00 00" + std::string(13 * 3 + 1, ' ') + "  |1..|",
                               "19 bytes read"}));
+}
+
+// The executable's name as the system lists it.
+std::string ListedName(const std::string& name) {
+    return fs::path(TargetChildPath()).extension() == ".exe" ? name + ".exe" : name;
+}
+
+// `processes` finds the target with its bitness and readability; every
+// command's first line names the process and its bitness; process ids are
+// taken in decimal and in 0x hexadecimal.
+TEST(Probe, ProcessesAndEveryCommandNameTheTargetAndItsBitness) {
+    TargetChild child;
+    ASSERT_TRUE(StartTargetChild({"rw*1"}, child)) << child.error;
+    const std::uint32_t pid = child.process.Pid();
+    const std::string bits = std::to_string(8 * sizeof(void*)) + "-bit";  // target_child is built as the probe is
+    const std::string name = ListedName("target_child");
+
+    const ProbeResult listed = RunProbe({"processes", "TARGET_CH"});
+    EXPECT_EQ(listed.exitCode, 0) << listed.Text();
+    EXPECT_EQ(listed.lines.at(0), "pid        bits    name                     readable");
+    char expected[128];
+    std::snprintf(expected, sizeof expected, "%-10u %-7s %-24s yes", static_cast<unsigned>(pid), bits.c_str(),
+                  name.c_str());
+    EXPECT_EQ(listed.Line(std::to_string(pid) + " "), expected) << listed.Text();
+    for (const std::string& line : listed.lines) {
+        EXPECT_TRUE(Has(line, "target_child") || line == listed.lines.front() || line == listed.lines.back()) << line;
+    }
+    const ProbeResult none = RunProbe({"processes", "no-process-has-this-name"});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_EQ(none.lines.back(), "0 processes");
+
+    ScriptFile script("function get_presence() return {} end\n");
+    const std::string line = "process " + std::to_string(pid) + " " + name + ", " + bits;
+    const std::vector<std::vector<std::string>> commands = {
+        {"modules", Hex(pid)},
+        {"read", std::to_string(pid), Hex(child.blocks.at(0).address), "4"},
+        {"find", "0X" + Hex(pid).substr(2), "00000000", "--data"},
+        {"run", std::to_string(pid), script.Path()},
+    };
+    for (const std::vector<std::string>& command : commands) {
+        SCOPED_TRACE(command.front());
+        const ProbeResult result = RunProbe(command);
+        EXPECT_EQ(result.exitCode, 0) << result.Text();
+        ASSERT_FALSE(result.lines.empty());
+        EXPECT_TRUE(StartsWith(result.lines.front(), line)) << result.lines.front();
+    }
 }
 
 TEST(Probe, ExitCodesAndUsage) {
@@ -398,6 +425,8 @@ TEST(Probe, ExitCodesAndUsage) {
         {{"run", pid, script.Path(), "--verbose"}, 2},
         {{"find", pid, "488b0"}, 2},  // odd length: Find would return nil
         {{"find", pid, "4889", "--start", "-1"}, 2},
+        {{"find", pid, "4889", "--start", "0x2000", "--end", "0x1fff"}, 2},  // an empty range is no usage error
+        {{"find", pid, "4889", "--start", "0x2000", "--end", "0x2000"}, 1},
         {{"read", pid, "0x", "4"}, 2},
         {{"read", pid, readable, "4", "5"}, 2},
         {{"read", pid, readable, "0x4000001"}, 2},  // beyond what a dump holds

@@ -62,6 +62,7 @@ int FindCommand(const std::vector<std::string>& arguments) {
     const std::optional<std::uint64_t> start = AddressOption(split, "--start", 0, error);
     const std::optional<std::uint64_t> end = AddressOption(split, "--end", UINT64_MAX, error);
     if (!start || !end) return UsageError("find", error);
+    if (*start > *end) return UsageError("find", "--start lies above --end");
     const std::optional<BytePattern> pattern = ParsePattern(split.positional[1].c_str());
     if (!pattern) {
         return UsageError("find", "a pattern has two characters per byte and no blanks; this one has an odd "
@@ -70,8 +71,10 @@ int FindCommand(const std::vector<std::string>& arguments) {
     const bool executableOnly = split.flags.count("--data") == 0;
     const bool all = split.flags.count("--all") != 0;
     int exitCode = kExitDone;
-    std::unique_ptr<TargetProcess> target = OpenTargetArgument("find", split.positional[0], exitCode);
+    ProcessInfo info;
+    std::unique_ptr<TargetProcess> target = OpenTargetArgument("find", split.positional[0], info, exitCode);
     if (!target) return exitCode;
+    std::printf("%s\n", TargetLine(info).c_str());
 
     std::printf("pattern %s (%llu bytes) in %s from %s to %s\n", DescribePattern(*pattern).c_str(),
                 static_cast<unsigned long long>(pattern->bytes.size()), executableOnly ? "code regions" : "every readable region",

@@ -16,8 +16,10 @@ int ModulesCommand(const std::vector<std::string>& arguments) {
     if (!SplitArguments(arguments, {}, {}, split, error)) return UsageError("modules", error);
     if (split.positional.size() != 1) return UsageError("modules", "modules takes a process id");
     int exitCode = kExitDone;
-    std::unique_ptr<TargetProcess> target = OpenTargetArgument("modules", split.positional[0], exitCode);
+    ProcessInfo info;
+    std::unique_ptr<TargetProcess> target = OpenTargetArgument("modules", split.positional[0], info, exitCode);
     if (!target) return exitCode;
+    std::printf("%s\n", TargetLine(info).c_str());
 
     std::printf("%-18s %-12s %s\n", "base", "size", "name");
     std::set<std::string> names;

@@ -36,7 +36,7 @@ std::optional<std::uint64_t> ParseAddress(const std::string& text) {
 }
 
 std::optional<std::uint32_t> ParseProcessId(const std::string& text) {
-    const std::optional<std::uint64_t> value = ParseDecimal(text);
+    const std::optional<std::uint64_t> value = ParseAddress(text);
     if (!value || *value == 0 || *value > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
     return static_cast<std::uint32_t>(*value);
 }

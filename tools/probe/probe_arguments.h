@@ -14,7 +14,8 @@
 // digits. No sign, no blanks, nothing after the digits, at most 64 bits.
 std::optional<std::uint64_t> ParseAddress(const std::string& text);
 
-// A process id: decimal, from 1 to 4294967295.
+// A process id, decimal or 0x hexadecimal (as Wine's tools print them),
+// from 1 to 4294967295.
 std::optional<std::uint32_t> ParseProcessId(const std::string& text);
 
 // A number of polls: decimal, at least 1.

@@ -25,6 +25,7 @@ const Command kCommands[] = {
     {"sig", SigCommand},
     {"scan", ScanCommand},
     {"rescan", RescanCommand},
+    {"processes", ProcessesCommand},
 };
 
 }  // namespace

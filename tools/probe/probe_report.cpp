@@ -6,6 +6,8 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include "tools/probe/utf8_text.h"
+
 namespace {
 
 using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
@@ -32,9 +34,12 @@ std::string CostText(const ScriptCost& cost) {
     return text;
 }
 
+// Texts go out as valid UTF-8 whatever bytes they hold, so that every line
+// stays JSON an editor can parse.
 void Member(JsonWriter& json, const char* key, const std::string& text) {
+    const std::string valid = ValidUtf8(text);
     json.Key(key);
-    json.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+    json.String(valid.data(), static_cast<rapidjson::SizeType>(valid.size()));
 }
 
 void Member(JsonWriter& json, const char* key, std::uint64_t value) {
@@ -64,6 +69,26 @@ void PrintJsonObject(WriteMembers members) {
 }
 
 }  // namespace
+
+void PrintTarget(const TargetReport& report, bool json) {
+    if (!json) {
+        PrintLine(report.line + "; the launcher starts the " + report.companion +
+                  " companion for it; scripts here see Architecture \"" + report.architecture + "\"");
+        return;
+    }
+    PrintJsonObject([&report](JsonWriter& writer) {
+        Member(writer, "pid", std::uint64_t{report.pid});
+        Member(writer, "name", report.name);
+        writer.Key("bits");
+        if (report.bitness == Bitness::Unknown) {
+            writer.Null();
+        } else {
+            writer.Uint(report.bitness == Bitness::Bits64 ? 64 : 32);
+        }
+        Member(writer, "companion", std::string(report.companion));
+        Member(writer, "architecture", std::string(report.architecture));
+    });
+}
 
 void PrintLoad(const LoadReport& report, bool json) {
     if (!json) {

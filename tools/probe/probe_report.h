@@ -7,6 +7,7 @@
 #include <string>
 
 #include "script/memory_counters.h"
+#include "target/process_list.h"
 
 // What running script code cost: its time and what its memory functions did.
 struct ScriptCost {
@@ -29,6 +30,17 @@ struct PollReport {
     ScriptCost cost;
 };
 
+// The process `run` polls, and the companion the launcher would start for it.
+struct TargetReport {
+    std::string line;  // "process 14401 demo_game, 64-bit"
+    std::uint32_t pid = 0;
+    std::string name;
+    Bitness bitness = Bitness::Unknown;
+    const char* companion = "";     // "x64" or "x86"
+    const char* architecture = "";  // what the probe's scripts see
+};
+
+void PrintTarget(const TargetReport& report, bool json);
 void PrintLoad(const LoadReport& report, bool json);
 void PrintPoll(const PollReport& report, bool json);
 void PrintGameEnded(bool json);

@@ -14,6 +14,7 @@ const char* const kSigUsage = "usage: corvane-probe sig PID ADDRESS [--json]   (
 const char* const kScanUsage = "usage: corvane-probe scan PID TYPE VALUE [--save FILE]\n";
 const char* const kRescanUsage =
     "usage: corvane-probe rescan FILE (VALUE | changed | unchanged | increased | decreased)\n";
+const char* const kProcessesUsage = "usage: corvane-probe processes [TEXT]\n";
 
 const char* const kFullUsage =
     "usage: corvane-probe run PID SCRIPT [--every SECONDS] [--count N] [--json]\n"
@@ -23,6 +24,7 @@ const char* const kFullUsage =
     "       corvane-probe sig PID ADDRESS [--json]   (Linux probe only)\n"
     "       corvane-probe scan PID TYPE VALUE [--save FILE]\n"
     "       corvane-probe rescan FILE (VALUE | changed | unchanged | increased | decreased)\n"
+    "       corvane-probe processes [TEXT]\n"
     "\n"
     "  run      load SCRIPT as the companion does, poll get_presence once (or every\n"
     "           SECONDS until N polls or the game's end; --count alone polls every\n"
@@ -41,10 +43,14 @@ const char* const kFullUsage =
     "           last digit given (2.5: within 0.05); --save keeps them in FILE\n"
     "  rescan   keeps the places of FILE that now hold VALUE, or whose value has\n"
     "           changed as asked since the last scan, and saves them in FILE\n"
+    "  processes  every process (or those whose name holds TEXT) with its id,\n"
+    "           bitness and whether the probe may read it, and if not, why\n"
     "\n"
-    "Addresses and sizes are decimal or 0x hexadecimal. Exit codes: 0 done,\n"
+    "Process ids, addresses and sizes are decimal or 0x hexadecimal. The first\n"
+    "line of each command names the process and its bitness. Exit codes: 0 done,\n"
     "1 the script failed to load or nothing was found or read, 2 bad arguments,\n"
-    "3 the process cannot be opened.\n";
+    "3 the process cannot be opened (the reason and the remedy are printed),\n"
+    "4 run: the launcher starts the companion of the other bitness for it.\n";
 
 struct Usage {
     const char* command;
@@ -59,6 +65,7 @@ const Usage kUsages[] = {
     {"sig", kSigUsage},
     {"scan", kScanUsage},
     {"rescan", kRescanUsage},
+    {"processes", kProcessesUsage},
 };
 
 }  // namespace

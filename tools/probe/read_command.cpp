@@ -29,8 +29,10 @@ int ReadCommand(const std::vector<std::string>& arguments) {
     if (!size) return UsageError("read", "not a size: " + split.positional[2]);
     if (*size > kMaxDumpSize) return UsageError("read", "a dump holds at most 64 MiB");
     int exitCode = kExitDone;
-    std::unique_ptr<TargetProcess> target = OpenTargetArgument("read", split.positional[0], exitCode);
+    ProcessInfo info;
+    std::unique_ptr<TargetProcess> target = OpenTargetArgument("read", split.positional[0], info, exitCode);
     if (!target) return exitCode;
+    std::printf("%s\n", TargetLine(info).c_str());
 
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(*size));
     if (!ReadTargetMemory(*target, *address, bytes.data(), *size)) {

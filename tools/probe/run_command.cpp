@@ -93,8 +93,20 @@ int RunCommand(const std::vector<std::string>& arguments) {
     }
     if (split.positional.size() != 2) return UsageError("run", "run takes a process id and a script");
     int exitCode = kExitDone;
-    std::unique_ptr<TargetProcess> target = OpenTargetArgument("run", split.positional[0], exitCode);
+    ProcessInfo info;
+    std::unique_ptr<TargetProcess> target = OpenTargetArgument("run", split.positional[0], info, exitCode);
     if (!target) return exitCode;
+    // The script runs only under the Architecture its companion would give it.
+    const TargetReport report{TargetLine(info), info.pid, info.name, info.bitness,
+                              LauncherCompanionArchitecture(info.bitness), ScriptArchitecture()};
+    PrintTarget(report, options.json);
+    if (std::string(report.companion) != report.architecture) {
+        std::fprintf(stderr,
+                     "corvane-probe: the launcher starts the %s companion for this process, whose scripts see "
+                     "Architecture \"%s\", not \"%s\": run corvane-probe_%s instead\n",
+                     report.companion, report.companion, report.architecture, report.companion);
+        return kExitOtherProbe;
+    }
 
     LoadReport load;
     load.script = split.positional[1];
