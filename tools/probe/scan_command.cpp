@@ -64,8 +64,10 @@ int ScanCommand(const std::vector<std::string>& arguments) {
     const auto save = split.values.find("--save");
     const std::string savePath = save == split.values.end() ? "" : save->second;
     int exitCode = kExitDone;
-    std::unique_ptr<TargetProcess> target = OpenTargetArgument("scan", split.positional[0], exitCode);
+    ProcessInfo info;
+    std::unique_ptr<TargetProcess> target = OpenTargetArgument("scan", split.positional[0], info, exitCode);
     if (!target) return exitCode;
+    std::printf("%s\n", TargetLine(info).c_str());
 
     std::printf("scan of process %" PRIu32 " for %s %s", target->Pid(), ValueTypeName(*type), split.positional[2].c_str());
     if (value.tolerance > 0) std::printf(" (any value within %g of it)", value.tolerance);
@@ -116,8 +118,10 @@ int RescanCommand(const std::vector<std::string>& arguments) {
         return UsageError("rescan", "the text has another length than the one scanned for");
     }
     int exitCode = kExitDone;
-    std::unique_ptr<TargetProcess> target = OpenTargetArgument("rescan", std::to_string(set.pid), exitCode);
+    ProcessInfo info;
+    std::unique_ptr<TargetProcess> target = OpenTargetArgument("rescan", std::to_string(set.pid), info, exitCode);
     if (!target) return exitCode;
+    std::printf("%s\n", TargetLine(info).c_str());
 
     std::printf("rescan of process %" PRIu32 " for %s %s, %zu %s\n", set.pid, ValueTypeName(set.type), criterion.c_str(),
                 set.Count(), set.Count() == 1 ? "candidate" : "candidates");

@@ -21,7 +21,7 @@
 #include "tools/probe/module_map.h"
 #include "tools/probe/probe_arguments.h"
 #include "tools/probe/probe_commands.h"
-#include "tools/probe/target_bitness.h"
+#include "tools/probe/utf8_text.h"
 
 namespace {
 
@@ -139,14 +139,20 @@ void PrintText(std::uint64_t address, const std::string& where, CodeBitness bitn
     }
 }
 
-void PrintJson(std::uint64_t address, const std::string& where, CodeBitness bitness,
+void PrintJson(const ProcessInfo& process, std::uint64_t address, const std::string& where, CodeBitness bitness,
                const std::vector<Signature>& signatures, const std::string& fallback) {
     rapidjson::StringBuffer buffer;
     rapidjson::Writer<rapidjson::StringBuffer> json(buffer);
+    // Module names come from the file system and may hold any bytes.
     const auto text = [&json](const std::string& value) {
-        json.String(value.data(), static_cast<rapidjson::SizeType>(value.size()));
+        const std::string valid = ValidUtf8(value);
+        json.String(valid.data(), static_cast<rapidjson::SizeType>(valid.size()));
     };
     json.StartObject();
+    json.Key("pid");
+    json.Uint(process.pid);
+    json.Key("name");
+    text(process.name);
     json.Key("address");
     text(HexAddress(address));
     json.Key("module");
@@ -188,14 +194,17 @@ int SigCommand(const std::vector<std::string>& arguments) {
     const std::optional<std::uint64_t> address = ParseAddress(split.positional[1]);
     if (!address) return UsageError("sig", "not an address: " + split.positional[1]);
     int exitCode = kExitDone;
-    std::unique_ptr<TargetProcess> target = OpenTargetArgument("sig", split.positional[0], exitCode);
+    ProcessInfo info;
+    std::unique_ptr<TargetProcess> target = OpenTargetArgument("sig", split.positional[0], info, exitCode);
     if (!target) return exitCode;
-    const std::optional<CodeBitness> bitness = TargetBitness(target->Pid());
-    if (!bitness) {
+    const bool json = split.flags.count("--json") != 0;
+    if (!json) std::printf("%s\n", TargetLine(info).c_str());
+    if (info.bitness == Bitness::Unknown) {
         std::fprintf(stderr, "corvane-probe: cannot tell whether process %" PRIu32 " runs 32-bit or 64-bit code\n",
                      target->Pid());
         return kExitFailed;
     }
+    const std::optional<CodeBitness> bitness = info.bitness == Bitness::Bits64 ? CodeBitness::X64 : CodeBitness::X86;
     CodeDecoder decoder(*bitness);
     if (!decoder.Ready()) {
         std::fprintf(stderr, "corvane-probe: the disassembler cannot be opened\n");
@@ -223,8 +232,8 @@ int SigCommand(const std::vector<std::string>& arguments) {
         signatures.push_back(signature);
     }
     const std::string fallback = ModuleSnippet(modules, *address);
-    if (split.flags.count("--json") != 0) {
-        PrintJson(*address, modules.Describe(*address), *bitness, signatures, fallback);
+    if (json) {
+        PrintJson(info, *address, modules.Describe(*address), *bitness, signatures, fallback);
     } else {
         PrintText(*address, modules.Describe(*address), *bitness, signatures, fallback);
     }
