@@ -19,10 +19,10 @@ SHIPPING_PRESETS := linux-release mingw-x64 mingw-x86
 
 .PHONY: test setup build dist demo bench addon \
 	$(addprefix build-,$(PRESETS)) $(addprefix ship-,$(SHIPPING_PRESETS)) \
-	$(addprefix test-,$(PRESETS)) test-addon test-addon-win test-package
+	$(addprefix test-,$(PRESETS)) test-sig-wine test-addon test-addon-win test-package
 
 test: setup build test-linux test-linux-release test-mingw-x64 test-mingw-x86 \
-	test-addon test-addon-win test-package
+	test-sig-wine test-addon test-addon-win test-package
 
 setup:
 	@tools/setup
@@ -57,6 +57,13 @@ test-mingw-x86:
 	else \
 	  echo "mingw-x86: tests skipped: $$reason (the x86 build compiled and linked)"; \
 	fi
+
+# The Linux probe's sig on Windows programs under Wine, of each bitness Wine
+# starts here.
+test-sig-wine:
+	@builds=build/mingw-x64; \
+	if tools/wine_starts build/mingw-x86 >/dev/null; then builds="$$builds build/mingw-x86"; fi; \
+	timeout 600 tests/tools/sig_under_wine.py build/linux/tools/probe/corvane-probe $$builds
 
 # ---- The Node addon ------------------------------------------------------------
 
