@@ -1,4 +1,5 @@
-// The addon's Linux launch code as a host other than Node sees it: a
+// The addon's Linux launch code as a host other than Node sees it: the
+// application-id rule before a script is looked for or a companion started; a
 // descriptor the host opened without close-on-exec after its start (Node
 // marks those it inherits, so only native code leaves one) must not reach the
 // companion, on a kernel with close_range and on older ones without it, where
@@ -19,10 +20,14 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "launch.h"
+#include "support/application_id_cases.h"
 
 namespace {
 
@@ -106,6 +111,27 @@ TEST(LaunchLinux, ARelativeProgramPathStillStartsTheProgram) {
     ASSERT_GT(readlink((proc + "/cwd").c_str(), link, sizeof link - 1), 0);
     EXPECT_STREQ(link, "/usr/lib");
     kill(static_cast<pid_t>(*companion), SIGKILL);
+}
+
+// Every id that the rule refuses gives false and starts nothing, although
+// its script (or the file that its detour names) is there; every id that it
+// accepts finds its script and starts the companion (here /bin/true).
+TEST(LaunchLinux, TheApplicationIdRuleDecidesWhichIdsNameAScript) {
+    namespace fs = std::filesystem;
+    char pattern[] = "/tmp/corvane-launch-ids-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string moduleDir = pattern;
+    const std::string companionDir = moduleDir + "/8a57342e5e";
+    fs::create_directories(companionDir + "/scripts");
+    fs::create_symlink("/bin/true", companionDir + "/CorvaneTallowin_x64");
+    const corvane::ChildJob job = corvane::createChildJob();
+    for (const ApplicationIdCase& c : ApplicationIdCases()) {
+        SCOPED_TRACE(::testing::PrintToString(c.id) + ": " + c.why);
+        std::ofstream(companionDir + "/scripts/" + c.id + ".lua") << "function get_presence() return {} end\n";
+        EXPECT_EQ(corvane::scriptExists(moduleDir, c.id), c.accepted);
+        EXPECT_EQ(corvane::launchCompanion(job, moduleDir, 1, c.id).has_value(), c.accepted);
+    }
+    fs::remove_all(moduleDir);
 }
 
 }  // namespace
