@@ -143,8 +143,8 @@ void NothingInheritedBeyondStandardStreams() {
     if (MarkListedDescriptors()) return;
     struct rlimit limit = {};
     rlim_t end = getrlimit(RLIMIT_NOFILE, &limit) == 0 ? limit.rlim_cur : 1024;
-    // No descriptor lies above the kernel's own ceiling (fs.nr_open, 2^20 by default).
-    if (end == RLIM_INFINITY || end > (rlim_t{1} << 20)) end = rlim_t{1} << 20;
+    // No limit names no number: then the kernel's default ceiling (fs.nr_open).
+    if (end == RLIM_INFINITY) end = rlim_t{1} << 20;
     for (rlim_t descriptor = 3; descriptor < end; ++descriptor) MarkCloseOnExec(static_cast<int>(descriptor));
 }
 
@@ -279,12 +279,15 @@ void* StartAndReap(void* raw) {
     return nullptr;
 }
 
-// The path as seen from the current working directory, so that it still
-// names the same file after the child changes directory.
+// A relative path as the current working directory resolves it, so that it
+// still names the same file after the child changes directory. An absolute
+// path is kept as it is.
 std::string Absolute(const std::string& path) {
+    if (path.empty() || path[0] == '/') return path;
     std::error_code failed;
-    std::filesystem::path absolute = std::filesystem::absolute(path, failed);
-    return failed ? path : absolute.lexically_normal().string();
+    std::filesystem::path resolved = std::filesystem::canonical(path, failed);
+    if (failed) resolved = std::filesystem::absolute(path, failed);
+    return failed ? path : resolved.string();
 }
 
 }  // namespace
