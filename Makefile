@@ -74,8 +74,9 @@ NODE_PREFIX := $(shell dirname "$$(dirname "$$(readlink -f "$$(command -v node)"
 NODE_GYP := node_modules/.bin/node-gyp --nodedir="$(NODE_PREFIX)" --loglevel=warn
 ADDON := addon/build/Release/corvane_ostravine.node
 
+# Without the package's install script: the module is built just below.
 addon/node_modules/.package-lock.json: addon/package.json addon/package-lock.json
-	@cd addon && npm_config_nodedir="$(NODE_PREFIX)" npm ci --no-audit --no-fund --loglevel=error
+	@cd addon && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error
 
 addon/build/Makefile: addon/binding.gyp addon/node_modules/.package-lock.json
 	@cd addon && $(NODE_GYP) configure
@@ -95,7 +96,8 @@ test-addon: $(ADDON) build-linux build-linux-release
 test-addon-win: addon/node_modules/.package-lock.json
 	@tools/check_addon_win
 
-# The packed addon installed into a fresh project, as a host application gets it.
+# The packed addon installed into a fresh project, as a host application gets
+# it: with install scripts and without, the prebuilt module for Linux x64.
 test-package: dist build-linux-release
 	@CORVANE_PACKAGE="$$(ls dist/corvane_ostravine-*.tgz)" \
 	  CORVANE_DIST_DIR="$(CURDIR)/build/linux-release/dist" \
