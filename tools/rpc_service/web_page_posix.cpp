@@ -9,6 +9,7 @@
 #include <thread>
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include "tools/rpc_service/web_files.h"
 
@@ -61,6 +62,12 @@ bool WebPage::Start(const WebPageOptions& options, int& port, std::string& error
                               {"Referrer-Policy", "no-referrer"},
                               {"Cache-Control", "no-store"}});
 
+    // The library's default also sets SO_REUSEPORT, which would let a second
+    // service share a port that is taken; an address in TIME_WAIT may be reused.
+    http.set_socket_options([](socket_t socket) {
+        int yes = 1;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     port = options.port == 0 ? http.bind_to_any_port(kLoopback) : options.port;
     if (port <= 0 || (options.port != 0 && !http.bind_to_port(kLoopback, options.port))) {
         error = "cannot bind " + std::string(kLoopback) + ":" + std::to_string(options.port);
