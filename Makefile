@@ -19,10 +19,10 @@ SHIPPING_PRESETS := linux-release mingw-x64 mingw-x86
 
 .PHONY: test setup build dist demo bench addon \
 	$(addprefix build-,$(PRESETS)) $(addprefix ship-,$(SHIPPING_PRESETS)) \
-	$(addprefix test-,$(PRESETS)) test-addon test-addon-win test-package
+	$(addprefix test-,$(PRESETS)) test-addon test-addon-win test-package test-web
 
 test: setup build test-linux test-linux-release test-mingw-x64 test-mingw-x86 \
-	test-addon test-addon-win test-package
+	test-addon test-addon-win test-package test-web
 
 setup:
 	@tools/setup
@@ -93,6 +93,17 @@ test-package: dist build-linux-release
 	@CORVANE_PACKAGE="$$(ls dist/corvane_ostravine-*.tgz)" \
 	  CORVANE_DIST_DIR="$(CURDIR)/build/linux-release/dist" \
 	  node --test addon/test/package/
+
+# ---- The presence card in a browser ------------------------------------------
+
+# The reference service's page in the distribution's headless Chromium, driven
+# by playwright-core from the npm registry (it downloads no browser), against
+# the release build. The screenshot is kept in build/test-web/.
+tests/web/node_modules/.package-lock.json: tests/web/package.json tests/web/package-lock.json
+	@cd tests/web && npm ci --no-audit --no-fund --loglevel=error
+
+test-web: build-linux-release tests/web/node_modules/.package-lock.json
+	@cd tests/web && npm test --silent
 
 # ---- Shipping, the demo and the figures ----------------------------------------
 
