@@ -9,8 +9,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
-import { chromium } from 'playwright-core';
-
+import { launchBrowser } from './browser.mjs';
 import { Program, waitUntil } from './programs.mjs';
 
 const ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
@@ -31,15 +30,7 @@ let browser;
 before(async () => {
   workDir = fs.mkdtempSync(path.join(os.tmpdir(), 'corvane-web-'));
   fs.mkdirSync(ARTIFACTS, { recursive: true });
-  // The distribution's browser, with a profile of its own and nothing that
-  // reaches out to the network by itself.
-  browser = await chromium.launchPersistentContext(fs.mkdtempSync(path.join(workDir, 'profile-')), {
-    executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium',
-    headless: true,
-    viewport: { width: 760, height: 420 },
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-  });
+  browser = await launchBrowser(workDir);
 });
 
 after(async () => {
