@@ -132,10 +132,10 @@ test('the card follows the demo game and the release companion live', async (t) 
 const PIXEL_PNG = Buffer.from('iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDwAEhQGAhKmMIQAAAABJRU5ErkJggg==',
   'base64');
 
-test('a chosen presence: markup shown as text, party, live timers, images, buttons, cut request, clear', async (t) => {
+test('a chosen presence: markup shown as text, party, live timers, images, buttons, cut request, clear, end', async (t) => {
   const assets = fs.mkdtempSync(path.join(workDir, 'assets-'));
   fs.writeFileSync(path.join(assets, 'harbor.png'), PIXEL_PNG);
-  const { env, url } = await startService(t, ['--assets', assets]);
+  const { service, env, url } = await startService(t, ['--assets', assets, '--clients', '1']);
   const { page, response } = await openPage(t, url);
   const policy = response.headers()['content-security-policy'];
   assert.match(policy, /script-src 'self'/);
@@ -199,8 +199,11 @@ test('a chosen presence: markup shown as text, party, live timers, images, butto
   await waitForText(page, `${card(1)} .presence-cleared`, 'Presence cleared');
   assert.equal(await textOf(page, `${card(1)} .requests`), '4 requests');
 
+  // Its one client gone, the service ends, and the page's stream with it;
+  // the stream still brought the end, so the card stays, greyed.
   client.closeInput();
   assert.equal(await client.exited(WAIT_MS), 0);
+  assert.equal(await service.exited(WAIT_MS), 0);
   await page.locator(`${card(1)}.gone`).waitFor({ timeout: WAIT_MS });
   assert.equal(await page.evaluate(() => window.loadedOnce), true);
 });

@@ -55,7 +55,7 @@ std::string PresenceBoard::Snapshot(std::uint64_t& version) const {
 bool PresenceBoard::WaitForChange(std::uint64_t seen, int timeoutMs) const {
     std::unique_lock<std::mutex> hold(lock_);
     changed_.wait_for(hold, std::chrono::milliseconds(timeoutMs), [&] { return closed_ || version_ != seen; });
-    return !closed_;
+    return !closed_ || version_ != seen;
 }
 
 void PresenceBoard::Close() {

@@ -28,8 +28,9 @@ public:
     // "request" is the last presence request's payload as a JSON string, the
     // oldest card first. `version` is the board's version it shows.
     std::string Snapshot(std::uint64_t& version) const;
-    // Waits up to `timeoutMs` for a version other than `seen`; false once the
-    // board is closed.
+    // Waits up to `timeoutMs` for a version other than `seen`. False once the
+    // board is closed and `seen` is its last version, so that a stream still
+    // gets the change that came just before the end.
     bool WaitForChange(std::uint64_t seen, int timeoutMs) const;
     // Wakes every waiter for good: the service is ending.
     void Close();
