@@ -23,25 +23,8 @@
 
 namespace {
 
-// The presence's fields by name: its texts, kept in `texts` for as long as
-// the presence points to them, and its numbers.
-struct TextField {
-    const char* name;
-    const char* RichPresence::*member;
-};
-const TextField kTextFields[] = {
-    {"state", &RichPresence::state},
-    {"details", &RichPresence::details},
-    {"largeImageKey", &RichPresence::largeImageKey},
-    {"largeImageText", &RichPresence::largeImageText},
-    {"smallImageKey", &RichPresence::smallImageKey},
-    {"smallImageText", &RichPresence::smallImageText},
-    {"partyId", &RichPresence::partyId},
-    {"matchSecret", &RichPresence::matchSecret},
-    {"joinSecret", &RichPresence::joinSecret},
-    {"spectateSecret", &RichPresence::spectateSecret},
-};
-
+// The presence's numbers by name; its texts are the record's text fields,
+// kept in `texts` for as long as the presence points to them.
 struct NumberField {
     const char* name;
     void (*set)(RichPresence& presence, long long value);
@@ -60,7 +43,7 @@ struct PresenceDraft {
 
     // False when no field has this name.
     bool Set(const std::string& name, const std::string& value) {
-        for (const TextField& field : kTextFields) {
+        for (const RichPresenceTextField& field : kRichPresenceTextFields) {
             if (name != field.name) continue;
             presence.*field.member = (texts[name] = value).c_str();
             return true;
