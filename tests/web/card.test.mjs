@@ -249,6 +249,40 @@ test('the page answers on 127.0.0.1 only, to its own host names only', async (t)
   }
 });
 
+// Opens the event stream; resolves with its status and the request, which
+// the caller destroys to close the stream.
+function openStream(port) {
+  return new Promise((resolve, reject) => {
+    const request = http.get({ host: '127.0.0.1', port, path: '/events' }, (response) => {
+      response.resume();
+      resolve({ status: response.statusCode, request });
+    });
+    request.on('error', reject);
+  });
+}
+
+test('event streams beyond four are refused, and a closed one makes room again', async (t) => {
+  const { url } = await startService(t);
+  const port = Number(new URL(url).port);
+  const open = [];
+  t.after(() => open.forEach((stream) => stream.request.destroy()));
+  for (let i = 0; i < 4; ++i) open.push(await openStream(port));
+  assert.deepEqual(open.map((stream) => stream.status), [200, 200, 200, 200]);
+  const refused = await openStream(port);
+  refused.request.destroy();
+  assert.equal(refused.status, 503);
+  // The files are still served meanwhile.
+  assert.equal(await statusFor(port, `127.0.0.1:${port}`), 200);
+
+  // The service notices a closed stream at its next keep-alive comment.
+  open.pop().request.destroy();
+  await waitUntil(async () => {
+    const stream = await openStream(port);
+    if (stream.status === 200) open.push(stream); else stream.request.destroy();
+    return stream.status === 200;
+  }, WAIT_MS, 'room for a stream');
+});
+
 test('a --web port that is taken is refused with exit code 1', async (t) => {
   const { url } = await startService(t);
   const taken = new Program(SERVICE, ['--web', new URL(url).port], { env: { ...process.env, XDG_RUNTIME_DIR: workDir } });

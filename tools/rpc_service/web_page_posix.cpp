@@ -3,6 +3,7 @@
 
 #include "tools/rpc_service/web_page.h"
 
+#include <atomic>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -17,7 +18,11 @@ namespace {
 
 const char* const kLoopback = "127.0.0.1";
 // Keep-alive comments keep an idle stream open and notice a browser that went.
-constexpr int kStreamIdleMs = 10000;
+constexpr int kStreamIdleMs = 3000;
+// Each open event stream holds one of the server's threads (at least 8) for
+// as long as it lasts; beyond this many, pages are refused so that the
+// files and the streams already open are still served.
+constexpr int kMostStreams = 4;
 
 // Every text on the page comes from a game's memory: no inline script or
 // style may run, and nothing is loaded from elsewhere.
@@ -48,6 +53,7 @@ bool ReadFile(const std::string& path, std::string& content) {
 struct WebPage::Server {
     httplib::Server http;
     std::thread thread;
+    std::atomic<int> streams{0};
 };
 
 WebPage::WebPage(PresenceBoard& board) : board_(board) {}
@@ -97,16 +103,26 @@ bool WebPage::Start(const WebPageOptions& options, int& port, std::string& error
     });
 
     PresenceBoard& board = board_;
-    http.Get("/events", [&board](const httplib::Request&, httplib::Response& response) {
+    std::atomic<int>& streams = server->streams;
+    http.Get("/events", [&board, &streams](const httplib::Request&, httplib::Response& response) {
+        if (++streams > kMostStreams) {
+            --streams;
+            response.status = 503;
+            response.set_content("Too many pages are open; close one and reload.\n", "text/plain");
+            return;
+        }
         auto seen = std::make_shared<std::uint64_t>(~std::uint64_t{0});
-        response.set_chunked_content_provider("text/event-stream", [&board, seen](std::size_t, httplib::DataSink& sink) {
-            if (!board.WaitForChange(*seen, kStreamIdleMs)) return false;
-            std::uint64_t version = 0;
-            std::string snapshot = board.Snapshot(version);
-            std::string event = version == *seen ? ": idle\n\n" : "data: " + snapshot + "\n\n";
-            *seen = version;
-            return sink.write(event.data(), event.size());
-        });
+        response.set_chunked_content_provider(
+            "text/event-stream",
+            [&board, seen](std::size_t, httplib::DataSink& sink) {
+                if (!board.WaitForChange(*seen, kStreamIdleMs)) return false;
+                std::uint64_t version = 0;
+                std::string snapshot = board.Snapshot(version);
+                std::string event = version == *seen ? ": idle\n\n" : "data: " + snapshot + "\n\n";
+                *seen = version;
+                return sink.write(event.data(), event.size());
+            },
+            [&streams](bool) { --streams; });
     });
 
     const std::string assetsDir = options.assetsDir;

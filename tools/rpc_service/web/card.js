@@ -115,7 +115,7 @@ function drawPresence(body, client) {
     return;
   }
   const args = object(object(request).args);
-  if (!('activity' in args)) {
+  if (args.activity === undefined || args.activity === null) {
     body.append(element('p', 'presence-cleared', 'Presence cleared'));
     return;
   }
@@ -168,7 +168,12 @@ function connect() {
   const status = document.getElementById('status');
   const events = new EventSource('/events');
   events.addEventListener('open', () => { status.textContent = 'Live: cards change as requests arrive.'; });
-  events.addEventListener('error', () => { status.textContent = 'The service is not reachable; retrying.'; });
+  // The browser retries by itself, except after a refusal (too many pages).
+  events.addEventListener('error', () => {
+    status.textContent = events.readyState === EventSource.CLOSED
+      ? 'The service refused this page (too many open?); reload to try again.'
+      : 'The service is not reachable; retrying.';
+  });
   events.addEventListener('message', (event) => showBoard(JSON.parse(event.data)));
 }
 
