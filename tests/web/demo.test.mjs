@@ -16,16 +16,20 @@ const WAIT_MS = 10000;
 
 test('the demo prints the card\'s address first, and its first presence is the game\'s', async (t) => {
   const workDir = fs.mkdtempSync(path.join(os.tmpdir(), 'corvane-demo-'));
-  t.after(() => fs.rmSync(workDir, { recursive: true, force: true }));
   const demo = new Program(path.join(ROOT, 'tools/demo'), [], { env: { ...process.env, DEMO_SECONDS: '6' } });
-  t.after(() => demo.stop());
+  let browser;
+  // The browser's profile lies in the work folder: close it before removing that.
+  t.after(async () => {
+    await browser?.close();
+    await demo.stop();
+    fs.rmSync(workDir, { recursive: true, force: true });
+  });
 
   const first = await demo.nextLine(() => true, WAIT_MS);
   const address = first.match(/^demo: the presence card: (http:\/\/127\.0\.0\.1:\d+\/) \(open it in a browser\)$/);
   assert.ok(address, first);
 
-  const browser = await launchBrowser(workDir);
-  t.after(() => browser.close());
+  browser = await launchBrowser(workDir);
   const page = await browser.newPage();
   await page.goto(address[1]);
   await page.locator('article .details').waitFor({ timeout: WAIT_MS });
