@@ -19,10 +19,10 @@ SHIPPING_PRESETS := linux-release mingw-x64 mingw-x86
 
 .PHONY: test setup build dist demo bench addon \
 	$(addprefix build-,$(PRESETS)) $(addprefix ship-,$(SHIPPING_PRESETS)) \
-	$(addprefix test-,$(PRESETS)) test-addon test-addon-win test-package test-web
+	$(addprefix test-,$(PRESETS)) test-addon test-addon-win test-package
 
 test: setup build test-linux test-linux-release test-mingw-x64 test-mingw-x86 \
-	test-addon test-addon-win test-package test-web
+	test-addon test-addon-win test-package
 
 setup:
 	@tools/setup
@@ -98,7 +98,10 @@ test-package: dist build-linux-release
 
 # The reference service's page in the distribution's headless Chromium, driven
 # by playwright-core from the npm registry (it downloads no browser), against
-# the release build. The screenshot is kept in build/test-web/.
+# the release build. The screenshot is kept in build/test-web/. Last in `make test`.
+.PHONY: test-web
+test: test-web
+
 tests/web/node_modules/.package-lock.json: tests/web/package.json tests/web/package-lock.json
 	@cd tests/web && npm ci --no-audit --no-fund --loglevel=error
 
