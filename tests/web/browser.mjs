@@ -1,6 +1,7 @@
 // The distribution's Chromium, headless, with a new empty profile and
 // nothing that reaches out to the network by itself. Never a downloaded
-// browser: playwright-core only drives the installed one.
+// browser: playwright-core only drives the installed one. Shared memory is
+// left alone, as a container's /dev/shm may be too small for it.
 import fs from 'node:fs';
 import path from 'node:path';
 
@@ -12,6 +13,7 @@ export function launchBrowser(workDir) {
     headless: true,
     viewport: { width: 760, height: 420 },
     args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+      '--disable-background-networking', '--disable-component-update', '--disable-sync',
+      '--disable-dev-shm-usage'],
   });
 }
