@@ -103,6 +103,20 @@ test-package: dist build-linux-release
 	  CORVANE_DIST_DIR="$(CURDIR)/build/linux-release/dist" \
 	  node --test addon/test/package/
 
+# ---- The presence card in a browser ------------------------------------------
+
+# The reference service's page in the distribution's headless Chromium, driven
+# by playwright-core from the npm registry (it downloads no browser), against
+# the release build. The screenshot is kept in build/test-web/. Last in `make test`.
+.PHONY: test-web
+test: test-web
+
+tests/web/node_modules/.package-lock.json: tests/web/package.json tests/web/package-lock.json
+	@cd tests/web && npm ci --no-audit --no-fund --loglevel=error
+
+test-web: build-linux-release tests/web/node_modules/.package-lock.json
+	@cd tests/web && npm test --silent
+
 # ---- Shipping, the demo and the figures ----------------------------------------
 
 dist: setup $(addprefix ship-,$(SHIPPING_PRESETS)) addon
