@@ -2,8 +2,15 @@
 // that reads a 40-byte block and builds its presence, and one whose poll
 // raises an error. Each as the companion polls (no error text) and as the
 // probe polls (the error text with its traceback asked for), so that the
-// figures show what the companion pays for what the probe can show.
+// figures show what the companion pays for what the probe can show. Then the
+// memory a script's state holds over many polls, as the companion makes them:
+// the garbage of each poll stays until the collector's next cycle, which
+// starts only once the heap has grown to about twice what is live, so the
+// heap rises over the first polls and then keeps to the same range.
 #include <benchmark/benchmark.h>
+#include <lua.hpp>
+
+#include <malloc.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -73,6 +80,56 @@ void Poll(benchmark::State& state, ScriptHost* host, bool withErrorText, bool ex
     benchmark::DoNotOptimize(texts);
 }
 
+constexpr const char* kDemoScript = CORVANE_DEMO_SCRIPT;
+
+// The shipped demo script, on a second child that holds the demo game's state
+// block: "CorvaneDemoState", "Harbor", level 1, score 0, party 1 of 4.
+std::unique_ptr<ScriptHost> DemoScriptOnItsState() {
+    static TargetChild game;
+    static std::unique_ptr<TargetProcess> gameTarget;
+    if (!StartTargetChild({"rw*1,@0=436f7276616e6544656d6f5374617465,@16=486172626f72,"
+                           "@40=01000000000000000100000004000000"},
+                          game) ||
+        (gameTarget = OpenTarget(game.process.Pid())) == nullptr) {
+        return nullptr;
+    }
+    return CreateScriptHost(kDemoScript, gameTarget.get());
+}
+
+// The companion polls every 15 s: 24000 polls are 100 hours of it.
+constexpr int kMemoryPolls = 24000;
+// Close together at first, where the heap rises, then far apart.
+bool IsMemoryReportPoll(int poll) {
+    return poll == 10 || poll == 20 || poll == 40 || poll == 80 || poll == 160 || poll == 500 || poll % 4000 == 0;
+}
+
+// Lua's heap, highest and lowest over each stretch of polls, and the C
+// heap's size and use at its end (the C heap holds Lua's and this program's).
+void PrintMemoryOverPolls(ScriptHost* host) {
+    if (host == nullptr) {
+        std::fprintf(stderr, "the demo script did not load on its state block\n");
+        return;
+    }
+    std::printf("\nMemory of the demo script's state over %d polls (the companion polls once each 15 s)\n",
+                kMemoryPolls);
+    std::printf("%8s %16s %16s %16s %16s\n", "polls", "Lua heap min kB", "Lua heap max kB", "C heap kB",
+                "C heap in use kB");
+    int lowest = lua_gc(host->state, LUA_GCCOUNT, 0);
+    int highest = lowest;
+    for (int poll = 1; poll <= kMemoryPolls; ++poll) {
+        PollPresence(*host, [](const RichPresence&) {});
+        const int now = lua_gc(host->state, LUA_GCCOUNT, 0);
+        if (now < lowest) lowest = now;
+        if (now > highest) highest = now;
+        if (IsMemoryReportPoll(poll)) {
+            const struct mallinfo2 heap = mallinfo2();
+            std::printf("%8d %16d %16d %16zu %16zu\n", poll, lowest, highest, heap.arena / 1024,
+                        heap.uordblks / 1024);
+            lowest = highest = now;
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -108,5 +165,6 @@ int main(int argc, char** argv) {
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    PrintMemoryOverPolls(DemoScriptOnItsState().get());
     return 0;
 }

@@ -38,34 +38,39 @@ IoWorker ioWorker;
 
 bool WriteToConnection(const char* bytes, std::size_t length) { return clientConnection->Write(bytes, length); }
 
-void io_turn() {
+// One turn of work. True when the turn stopped reading with frames still
+// waiting, so that the next turn follows at once.
+bool io_turn() {
     IpcConnection* connection = clientConnection;
-    if (connection == nullptr) return;
+    if (connection == nullptr) return false;
 
     if (!connection->IsConnected()) {
-        if (!ConnectAttemptIsDue()) return;
+        if (!ConnectAttemptIsDue()) return false;
         schedule_reconnect();
-        connection->Open();  // opens and sends the handshake, or reads READY
-        return;
+        connection->Open(&ioWorker.runFlag);  // opens and sends the handshake, or reads READY
+        return false;
     }
 
     // Read before writing, so responses and events are drained first. Each
     // message's text lives in the connection's receive frame until the next
     // Read. The writes below fail at once when the connection was just lost:
     // the presence then waits for the next connection, the queue is dropped.
-    // A service that never stops sending does not keep a stop waiting.
+    // A service that never stops sending neither keeps a stop waiting nor
+    // holds back the writes: a turn handles at most kFramesPerTurn frames.
+    int framesLeft = kFramesPerTurn;
     while (ioWorker.runFlag.load()) {
         MessageDocument message;
-        if (!connection->Read(message)) break;  // nothing complete waiting, or the connection was lost
+        if (!connection->Read(message, framesLeft)) break;  // none complete, budget spent, or connection lost
         dispatch_message(message);
     }
     SendPresence(WriteToConnection);
     SendQueuedRequests(WriteToConnection);
+    return framesLeft == 0 && connection->IsConnected();
 }
 
 void IoThreadLoop() {
     while (ioWorker.runFlag.load()) {
-        io_turn();
+        if (io_turn()) continue;
         if (!ioWorker.runFlag.load()) break;
         std::unique_lock<std::mutex> lock(ioWorker.wakeMutex);
         ioWorker.wakeCondition.wait_for(lock, kWaitInterval);

@@ -1,7 +1,8 @@
 #pragma once
 // The client's I/O thread, where all pipe work happens. The thread repeats
-// one turn of work (connect when due, else read and dispatch, then send) and
-// a wait of at most 500 ms that producers cut short by waking it.
+// one turn of work (connect when due, else read and dispatch a bounded number
+// of frames, then send) and a wait of at most 500 ms that producers cut short
+// by waking it. A turn that left frames unread is followed at once by the next.
 
 namespace detail {
 

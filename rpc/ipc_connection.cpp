@@ -13,9 +13,6 @@ IpcConnection theConnection;
 constexpr int kProtocolVersion = 1;
 // The receive frame stores a zero byte right after the payload.
 constexpr std::size_t kMaxIncomingPayload = kFramePayloadCapacity - 1;
-// Pings and pongs handled by one Read before it gives the I/O thread its
-// turn back: a service that never stops sending them cannot hold the thread.
-constexpr int kControlFramesPerRead = 32;
 
 bool IsLive(ConnectionState state) {
     return state == ConnectionState::HandshakeSent || state == ConnectionState::Connected;
@@ -55,35 +52,43 @@ bool IsKnownOpcode(std::uint32_t opcode) {
 
 enum class Arrival { Complete, NotYet, TornDown };
 
-// Moves what has arrived of the next frame into the receive frame. A frame
-// that cannot be accepted is refused as soon as its header is there; the
-// payload of any other is completed from later pieces.
-Arrival ReceiveFrame(IpcConnection& connection) {
-    IpcFrame& frame = connection.inFrame;
+// Moves up to `end` bytes of the frame into the receive frame, from what has
+// arrived: the header and the payload alike come in pieces over any number
+// of Reads, so a pipe that breaks in either shows at once.
+Arrival ReceiveUpTo(IpcConnection& connection, std::size_t end) {
     PipeTransport& transport = *connection.transport;
-    if (connection.inFrameReceived < kFrameHeaderSize) {
-        if (!transport.Read(&frame, kFrameHeaderSize)) {
+    while (connection.inFrameReceived < end) {
+        char* next = reinterpret_cast<char*>(&connection.inFrame) + connection.inFrameReceived;
+        std::size_t received = transport.ReadAvailable(next, end - connection.inFrameReceived);
+        if (received == 0) {
             if (transport.pipeOpen) return Arrival::NotYet;
-            TearDown(connection, 1, "Pipe closed");
+            // A header cut short is a closed pipe; a payload cut short, partial data.
+            if (connection.inFrameReceived < kFrameHeaderSize) {
+                TearDown(connection, 1, "Pipe closed");
+            } else {
+                TearDown(connection, 2, "Partial data in frame");
+            }
             return Arrival::TornDown;
         }
-        connection.inFrameReceived = kFrameHeaderSize;
+        connection.inFrameReceived += received;
+    }
+    return Arrival::Complete;
+}
+
+// Moves what has arrived of the next frame into the receive frame. A frame
+// that cannot be accepted is refused as soon as its header is there.
+Arrival ReceiveFrame(IpcConnection& connection) {
+    IpcFrame& frame = connection.inFrame;
+    if (connection.inFrameReceived < kFrameHeaderSize) {
+        Arrival header = ReceiveUpTo(connection, kFrameHeaderSize);
+        if (header != Arrival::Complete) return header;
         if (frame.length > kMaxIncomingPayload || !IsKnownOpcode(frame.opcode)) {
             TearDown(connection, 2, "Bad ipc frame");
             return Arrival::TornDown;
         }
     }
-    const std::size_t frameSize = kFrameHeaderSize + frame.length;
-    while (connection.inFrameReceived < frameSize) {
-        char* next = reinterpret_cast<char*>(&frame) + connection.inFrameReceived;
-        std::size_t received = transport.ReadAvailable(next, frameSize - connection.inFrameReceived);
-        if (received == 0) {
-            if (transport.pipeOpen) return Arrival::NotYet;
-            TearDown(connection, 2, "Partial data in frame");
-            return Arrival::TornDown;
-        }
-        connection.inFrameReceived += received;
-    }
+    Arrival payload = ReceiveUpTo(connection, kFrameHeaderSize + frame.length);
+    if (payload != Arrival::Complete) return payload;
     connection.inFrameReceived = 0;
     frame.payload[frame.length] = '\0';
     return Arrival::Complete;
@@ -105,12 +110,12 @@ void IpcConnection::Destroy(IpcConnection*& connection) {
     connection = nullptr;
 }
 
-void IpcConnection::Open() {
+void IpcConnection::Open(const std::atomic<bool>* running) {
     ConnectionState current = state.load();
     if (current == ConnectionState::Connected || transport == nullptr) return;
 
     if (current == ConnectionState::Disconnected) {
-        if (!transport->Open()) return;
+        if (!transport->Open(running)) return;
         outFrame.opcode = static_cast<std::uint32_t>(FrameOpcode::Handshake);
         outFrame.length = static_cast<std::uint32_t>(
             build_handshake(outFrame.payload, kFramePayloadCapacity, kProtocolVersion, applicationId));
@@ -155,9 +160,15 @@ bool IpcConnection::WriteFrame(IpcFrame& frame) {
 }
 
 bool IpcConnection::Read(MessageDocument& message) {
+    int framesLeft = kFramesPerTurn;
+    return Read(message, framesLeft);
+}
+
+bool IpcConnection::Read(MessageDocument& message, int& framesLeft) {
     if (!IsLive(state.load()) || transport == nullptr) return false;
-    for (int controlFrames = 0; controlFrames < kControlFramesPerRead; ++controlFrames) {
+    while (framesLeft > 0) {
         if (ReceiveFrame(*this) != Arrival::Complete) return false;
+        --framesLeft;
         switch (static_cast<FrameOpcode>(inFrame.opcode)) {
         case FrameOpcode::Message:
             message.ParseInPlace(inFrame.payload, inFrame.length);

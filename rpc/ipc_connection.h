@@ -11,6 +11,10 @@
 
 struct PipeTransport;
 
+// Frames of any kind handled in one turn of the I/O thread before it writes:
+// a service that never stops sending cannot hold back what the client sends.
+constexpr int kFramesPerTurn = 32;
+
 enum class ConnectionState : int { Disconnected, HandshakeSent, Connected };
 
 struct IpcConnection {
@@ -33,9 +37,16 @@ struct IpcConnection {
     static IpcConnection* Create(const char* applicationId);
     static void Destroy(IpcConnection*& connection);
 
-    void Open();   // one step of connecting: pipe + handshake, or read READY
+    // One step of connecting: pipe + handshake, or read READY. The pipe's
+    // opening gives up once `running` (when given) turns false.
+    void Open(const std::atomic<bool>* running = nullptr);
     void Close();  // reports (if open) and closes
     bool Write(const void* payload, std::size_t length);
+    // Reads up to the next Message frame, answering pings on the way. False
+    // when none has come whole, the connection ended, or `framesLeft` (the
+    // frames this turn may still handle, counted down here) ran out.
+    bool Read(MessageDocument& message, int& framesLeft);
+    // The same within a budget of its own, kFramesPerTurn.
     bool Read(MessageDocument& message);
     bool IsConnected() const { return state.load() == ConnectionState::Connected; }
 

@@ -5,10 +5,17 @@
 // but never longer than kWriteDeadlineMs, so that a service that stops
 // reading cannot hold the client's I/O thread.
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
 constexpr unsigned kWriteDeadlineMs = 3000;
+// One Open, over all ten names, ends within this time.
+constexpr unsigned kOpenDeadlineMs = 10000;
+// A name whose service is busy with other clients is waited for this long,
+// then the next name is tried.
+constexpr unsigned kBusyNameWaitMs = 1000;
 
 struct PipeTransport {
     bool pipeOpen = false;
@@ -17,8 +24,10 @@ struct PipeTransport {
     static PipeTransport* Create();
     static void Destroy(PipeTransport*& transport);
 
-    // Connects to the first name a service of this user listens on.
-    bool Open();
+    // Connects to the first name a service of this user listens on. Names
+    // that another user holds, or that stay busy, are passed over. Gives up
+    // once `running` (when given) turns false.
+    bool Open(const std::atomic<bool>* running = nullptr);
     bool Close();
     // All or nothing. False with pipeOpen still true: not enough bytes have
     // arrived yet. False with pipeOpen false: the connection has broken.
@@ -33,3 +42,27 @@ struct PipeTransport {
 };
 
 int CurrentProcessId();
+
+namespace detail {
+
+// The time one Open may take: a deadline for the whole opening, a shorter
+// one for the name being waited for, and whether the client still wants it.
+class OpenClock {
+public:
+    explicit OpenClock(const std::atomic<bool>* running);
+    // Starts the wait for a busy name.
+    void StartName();
+    // How long the next slice of waiting for the current name may be, in
+    // milliseconds: 0 once that wait is over (its time or the opening's has
+    // run out, or the client is stopping).
+    unsigned NextSliceMs() const;
+    // The opening must end now: its time has run out or the client is stopping.
+    bool Over() const;
+
+private:
+    const std::atomic<bool>* running_;
+    std::chrono::steady_clock::time_point openDeadline_;
+    std::chrono::steady_clock::time_point nameDeadline_;
+};
+
+}  // namespace detail

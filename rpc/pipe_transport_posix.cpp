@@ -1,7 +1,8 @@
 // The transport over a Unix stream socket "corvane-ipc-N" in the runtime
 // directory ($XDG_RUNTIME_DIR, else $TMPDIR, $TMP, $TEMP, /tmp). That may be
 // a directory every user can create sockets in, so a socket is taken only
-// when the process listening on it runs as this user.
+// when the process listening on it runs as this user, and a name another
+// user holds does not end the search.
 
 #include "rpc/pipe_transport.h"
 
@@ -15,14 +16,12 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr int kInvalidSocket = -1;
-constexpr int kBusyWaitSeconds = 10;
 
 const char* SocketDirectory() {
     for (const char* variable : {"XDG_RUNTIME_DIR", "TMPDIR", "TMP", "TEMP"}) {
@@ -41,12 +40,6 @@ bool SocketAddress(sockaddr_un& address, char digit) {
     return length > 0 && static_cast<std::size_t>(length) < sizeof address.sun_path;
 }
 
-void SetSendTimeout(int fd, int seconds) {
-    timeval timeout{};
-    timeout.tv_sec = seconds;
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-}
-
 // The user the listening process ran as when it began to listen.
 bool PeerIsThisUser(int fd) {
     ucred peer{};
@@ -55,22 +48,45 @@ bool PeerIsThisUser(int fd) {
            peer.uid == geteuid();
 }
 
-enum class ConnectResult { Connected, NoService, Failed };
-
-// A service whose queue of waiting clients is full makes connect wait; that
-// wait is bounded like the wait for a busy pipe.
-ConnectResult ConnectTo(int fd, const sockaddr_un& address) {
-    SetSendTimeout(fd, kBusyWaitSeconds);
-    int result;
-    do {
-        result = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    } while (result != 0 && errno == EINTR);
-    if (result == 0) {
-        SetSendTimeout(fd, 0);
-        // Another user's socket is passed over like a name nobody listens on.
-        return PeerIsThisUser(fd) ? ConnectResult::Connected : ConnectResult::NoService;
+// A connect error that says the name is not our service's: nobody listens
+// there, or what is there is a socket this user may not use or no stream
+// socket at all. Another user may have taken the name in a shared
+// directory, so the search goes on to the next name.
+bool IsNotOurs(int error) {
+    switch (error) {
+    case ENOENT:
+    case ECONNREFUSED:
+    case EACCES:
+    case EPERM:
+    case ENOTSOCK:
+    case EPROTOTYPE:
+        return true;
+    default:
+        return false;
     }
-    return (errno == ENOENT || errno == ECONNREFUSED) ? ConnectResult::NoService : ConnectResult::Failed;
+}
+
+enum class ConnectResult { Connected, NextName, Failed };
+
+// The socket does not block: a service whose queue of waiting clients is
+// full answers EAGAIN, and is tried again in slices until the wait for the
+// name is over; then the next name is tried.
+ConnectResult ConnectTo(int fd, const sockaddr_un& address, detail::OpenClock& clock) {
+    clock.StartName();
+    for (;;) {
+        if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+            // Another user's socket is passed over like a name nobody listens on.
+            return PeerIsThisUser(fd) ? ConnectResult::Connected : ConnectResult::NextName;
+        }
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN) {
+            unsigned slice = clock.NextSliceMs();
+            if (slice == 0) return ConnectResult::NextName;
+            poll(nullptr, 0, static_cast<int>(slice));
+            continue;
+        }
+        return IsNotOurs(errno) ? ConnectResult::NextName : ConnectResult::Failed;
+    }
 }
 
 // The peer has shut its sending side, so bytes still missing can never come.
@@ -93,13 +109,14 @@ bool WaitUntilWritable(int fd, std::chrono::steady_clock::time_point deadline) {
 
 }  // namespace
 
-bool PipeTransport::Open() {
-    for (char digit = '0'; digit <= '9'; ++digit) {
+bool PipeTransport::Open(const std::atomic<bool>* running) {
+    detail::OpenClock clock(running);
+    for (char digit = '0'; digit <= '9' && !clock.Over(); ++digit) {
         sockaddr_un address;
         if (!SocketAddress(address, digit)) return false;
-        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         if (fd == kInvalidSocket) return false;
-        ConnectResult result = ConnectTo(fd, address);
+        ConnectResult result = ConnectTo(fd, address, clock);
         if (result == ConnectResult::Connected) {
             handle = fd;
             pipeOpen = true;

@@ -1,14 +1,18 @@
 // The transport over the named pipe "\\?\pipe\corvane-ipc-N", N from 0 to 9.
 // The pipe is opened for overlapped I/O so that every transfer can be given
-// up when the service does not take or give its bytes in time.
+// up when the service does not take or give its bytes in time. The names are
+// machine-wide: a pipe is taken only when its server runs as this user, and
+// the server may identify the client but never act as it.
 
 #include "rpc/pipe_transport.h"
 
 #include <windows.h>
 
+#include "rpc/pipe_server_user_win.h"
+
 namespace {
 
-constexpr DWORD kBusyPipeWaitMs = 10000;
+constexpr DWORD kOpenFlags = FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
 
 HANDLE PipeHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 bool IsValid(std::intptr_t handle) { return PipeHandle(handle) != INVALID_HANDLE_VALUE; }
@@ -37,29 +41,50 @@ Transfer TransferWithin(HANDLE pipe, bool writing, void* bytes, DWORD count, DWO
     return result;
 }
 
+enum class NameResult { Opened, NextName, Failed };
+
+// Opens the pipe `name` when a server of this user listens there. A name
+// nobody serves, or another user's, is passed over; a busy one is waited for
+// in slices until the wait for the name is over, then passed over too.
+NameResult OpenName(const wchar_t* name, detail::OpenClock& clock, HANDLE& pipe) {
+    clock.StartName();
+    for (;;) {
+        pipe = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, kOpenFlags, nullptr);
+        if (pipe != INVALID_HANDLE_VALUE) {
+            if (PipeServerIsThisUser(pipe)) return NameResult::Opened;
+            CloseHandle(pipe);
+            pipe = INVALID_HANDLE_VALUE;
+            return NameResult::NextName;
+        }
+        const DWORD error = GetLastError();
+        if (error == ERROR_PIPE_BUSY) {
+            const unsigned slice = clock.NextSliceMs();
+            if (slice == 0) return NameResult::NextName;
+            WaitNamedPipeW(name, slice);  // ends early once an instance is free
+            continue;
+        }
+        return (error == ERROR_FILE_NOT_FOUND || error == ERROR_ACCESS_DENIED) ? NameResult::NextName
+                                                                               : NameResult::Failed;
+    }
+}
+
 }  // namespace
 
-bool PipeTransport::Open() {
+bool PipeTransport::Open(const std::atomic<bool>* running) {
     wchar_t pipeName[] = L"\\\\?\\pipe\\corvane-ipc-0";
     wchar_t& digit = pipeName[sizeof pipeName / sizeof pipeName[0] - 2];
-    for (;;) {
-        HANDLE pipe = CreateFileW(pipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_OVERLAPPED, nullptr);
-        if (pipe != INVALID_HANDLE_VALUE) {
+    detail::OpenClock clock(running);
+    for (; !clock.Over(); ++digit) {
+        HANDLE pipe = INVALID_HANDLE_VALUE;
+        NameResult result = OpenName(pipeName, clock, pipe);
+        if (result == NameResult::Opened) {
             handle = reinterpret_cast<std::intptr_t>(pipe);
             pipeOpen = true;
             return true;
         }
-        DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND) {
-            if (digit == L'9') return false;
-            ++digit;
-        } else if (error == ERROR_PIPE_BUSY) {
-            if (!WaitNamedPipeW(pipeName, kBusyPipeWaitMs)) return false;
-        } else {
-            return false;
-        }
+        if (result == NameResult::Failed || digit == L'9') return false;
     }
+    return false;
 }
 
 bool PipeTransport::Close() {

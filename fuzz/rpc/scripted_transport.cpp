@@ -34,7 +34,7 @@ void Take(void* destination, std::size_t count) {
 
 }  // namespace
 
-bool PipeTransport::Open() {
+bool PipeTransport::Open(const std::atomic<bool>*) {
     handle = scripted_transport::kScriptedHandle;
     pipeOpen = true;
     return true;

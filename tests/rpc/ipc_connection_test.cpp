@@ -386,6 +386,26 @@ TEST_F(IpcConnectionTest, PeerGoingInsideAPayloadIsPartialData) {
     ExpectTornDown(2, "Partial data in frame");
 }
 
+// A service that goes after part of a header: the pipe is found closed at
+// once, on both systems (a named pipe keeps reporting the part as data still
+// to come, so it has to be read for the break to show).
+class PeerGoingInsideAHeaderTest : public IpcConnectionTest, public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(PeerGoingInsideAHeaderTest, IsAClosedPipe) {
+    Connect();
+    Send(EncodeHeader(op::kMessage, 10).substr(0, GetParam()));
+    MessageDocument message;
+    for (int read = 0; read < 10; ++read) {
+        ASSERT_FALSE(connection->Read(message));
+        ASSERT_TRUE(connection->IsConnected());
+    }
+    service.Stop();
+    EXPECT_FALSE(ReadSoon(message));
+    ExpectTornDown(1, "Pipe closed");
+}
+
+INSTANTIATE_TEST_SUITE_P(HeaderBytes, PeerGoingInsideAHeaderTest, ::testing::Range<std::size_t>(1, 8));
+
 // A service that sends but never reads fills the pipe: a write cannot go on
 // for ever, so the connection ends with a reason of its own once the
 // transport's time for a write has passed.

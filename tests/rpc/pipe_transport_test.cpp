@@ -3,6 +3,7 @@
 
 #include "rpc/pipe_transport.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <future>
@@ -184,10 +185,10 @@ TEST_F(PipeTransportTest, CloseTwiceAndDestroyLeaveItClosed) {
     ExpectClosed();
 }
 
-// A second client keeps the single name busy. The transport waits for it
-// instead of going on to the next name, and gets through once the service
-// has finished with the first client.
-TEST_F(PipeTransportTest, BusyServiceIsWaitedFor) {
+// A second client keeps the single name busy. The transport waits for it a
+// little, and gets through once the service has finished with the first
+// client.
+TEST_F(PipeTransportTest, BusyNameIsWaitedForBriefly) {
     ServicePipe zero, one;
     Listen(zero, 0);
     Listen(one, 1);
@@ -195,7 +196,7 @@ TEST_F(PipeTransportTest, BusyServiceIsWaitedFor) {
     ASSERT_TRUE(first.Open());
 
     auto opened = std::async(std::launch::async, [this] { return transport->Open(); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::this_thread::sleep_for(std::chrono::milliseconds(kBusyNameWaitMs / 5));
     ASSERT_TRUE(zero.Accept(kWaitMs));  // the first client
     first.Close();
     ASSERT_TRUE(zero.Accept(kWaitMs));  // lets the waiting one through
@@ -204,20 +205,40 @@ TEST_F(PipeTransportTest, BusyServiceIsWaitedFor) {
     EXPECT_FALSE(one.Accept(0));
 }
 
-// Takes ten seconds: the wait for a busy name is bounded, and when it runs
-// out the attempt ends without trying the other names.
-TEST_F(PipeTransportTest, BusyServiceThatStaysBusyFailsTheOpen) {
+// A name that stays busy is passed over for the next one.
+TEST_F(PipeTransportTest, BusyNameThatStaysBusyIsPassedOver) {
     ServicePipe zero, one;
     Listen(zero, 0);
     Listen(one, 1);
     PipeTransport first;
     ASSERT_TRUE(first.Open());
-    auto started = std::chrono::steady_clock::now();
-    EXPECT_FALSE(transport->Open());
-    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(9));
-    ExpectClosed();
-    EXPECT_FALSE(one.Accept(0));
+    ASSERT_TRUE(transport->Open());
+    ASSERT_TRUE(one.Accept(kWaitMs));
+    ExpectDelivered(one, "next");
     first.Close();
+}
+
+// Every name busy: an opening would take a busy wait per name. A client
+// that stops ends it at once instead.
+TEST_F(PipeTransportTest, StoppingEndsTheWaitForBusyNames) {
+    ServicePipe services[10];
+    PipeTransport holders[10];
+    // From the last name down, so that each holder finds its name first.
+    for (int digit = 9; digit >= 0; --digit) {
+        Listen(services[digit], digit);
+        ASSERT_TRUE(holders[digit].Open()) << "name " << digit;
+    }
+    std::atomic<bool> running{true};
+    auto opened = std::async(std::launch::async, [this, &running] { return transport->Open(&running); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    running = false;
+    const auto stopped = std::chrono::steady_clock::now();
+    ASSERT_EQ(opened.wait_for(std::chrono::milliseconds(kOpenDeadlineMs / 4)), std::future_status::ready)
+        << "the opening went on after the stop";
+    EXPECT_FALSE(opened.get());
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::milliseconds(kBusyNameWaitMs));
+    ExpectClosed();
+    for (PipeTransport& holder : holders) holder.Close();
 }
 
 }  // namespace
