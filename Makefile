@@ -19,10 +19,10 @@ SHIPPING_PRESETS := linux-release mingw-x64 mingw-x86
 
 .PHONY: test setup build dist demo bench addon \
 	$(addprefix build-,$(PRESETS)) $(addprefix ship-,$(SHIPPING_PRESETS)) \
-	$(addprefix test-,$(PRESETS)) test-addon test-addon-win test-package
+	$(addprefix test-,$(PRESETS)) test-sig-wine test-addon test-addon-win test-package
 
 test: setup build test-linux test-linux-release test-mingw-x64 test-mingw-x86 \
-	test-addon test-addon-win test-package
+	test-sig-wine test-addon test-addon-win test-package
 
 setup:
 	@tools/setup
@@ -58,6 +58,13 @@ test-mingw-x86:
 	  echo "mingw-x86: tests skipped: $$reason (the x86 build compiled and linked)"; \
 	fi
 
+# The Linux probe's sig on Windows programs under Wine, of each bitness Wine
+# starts here.
+test-sig-wine:
+	@builds=build/mingw-x64; \
+	if tools/wine_starts build/mingw-x86 >/dev/null; then builds="$$builds build/mingw-x86"; fi; \
+	timeout 600 tests/tools/sig_under_wine.py build/linux/tools/probe/corvane-probe $$builds
+
 # ---- The Node addon ------------------------------------------------------------
 
 # Built by node-gyp against the headers of the installed Node (never
@@ -67,8 +74,9 @@ NODE_PREFIX := $(shell dirname "$$(dirname "$$(readlink -f "$$(command -v node)"
 NODE_GYP := node_modules/.bin/node-gyp --nodedir="$(NODE_PREFIX)" --loglevel=warn
 ADDON := addon/build/Release/corvane_ostravine.node
 
+# Without the package's install script: the module is built just below.
 addon/node_modules/.package-lock.json: addon/package.json addon/package-lock.json
-	@cd addon && npm_config_nodedir="$(NODE_PREFIX)" npm ci --no-audit --no-fund --loglevel=error
+	@cd addon && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error
 
 addon/build/Makefile: addon/binding.gyp addon/node_modules/.package-lock.json
 	@cd addon && $(NODE_GYP) configure
@@ -88,11 +96,26 @@ test-addon: $(ADDON) build-linux build-linux-release
 test-addon-win: addon/node_modules/.package-lock.json
 	@tools/check_addon_win
 
-# The packed addon installed into a fresh project, as a host application gets it.
+# The packed addon installed into a fresh project, as a host application gets
+# it: with install scripts and without, the prebuilt module for Linux x64.
 test-package: dist build-linux-release
 	@CORVANE_PACKAGE="$$(ls dist/corvane_ostravine-*.tgz)" \
 	  CORVANE_DIST_DIR="$(CURDIR)/build/linux-release/dist" \
 	  node --test addon/test/package/
+
+# ---- The presence card in a browser ------------------------------------------
+
+# The reference service's page in the distribution's headless Chromium, driven
+# by playwright-core from the npm registry (it downloads no browser), against
+# the release build. The screenshot is kept in build/test-web/. Last in `make test`.
+.PHONY: test-web
+test: test-web
+
+tests/web/node_modules/.package-lock.json: tests/web/package.json tests/web/package-lock.json
+	@cd tests/web && npm ci --no-audit --no-fund --loglevel=error
+
+test-web: build-linux-release tests/web/node_modules/.package-lock.json
+	@cd tests/web && npm test --silent
 
 # ---- Shipping, the demo and the figures ----------------------------------------
 

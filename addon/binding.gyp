@@ -1,10 +1,12 @@
 {
   "variables": {
-    # The npm package carries the companion directory of each OS in
-    # companion/<OS>/8a57342e5e/. The build places it beside the module file,
-    # where the module looks for it. A checkout of the sources has none, and
-    # the build copies nothing.
-    "packaged_companion%": "<!(node -p \"+require('fs').existsSync('companion')\")"
+    # The npm package carries the companion directory of each OS: Linux's
+    # beside the prebuilt module in prebuilds/linux-x64/, Windows's (whose
+    # module is built on install) in companion/win/. A build from source
+    # places this OS's beside the module file it builds, where the module
+    # looks for it. A checkout of the sources has none, and the build copies
+    # nothing.
+    "packaged_companion%": "<!(node -p \"const d = {linux: 'prebuilds/linux-x64/8a57342e5e/', win32: 'companion/win/8a57342e5e/'}[process.platform]; d && require('fs').existsSync(d) ? d : ''\")"
   },
   "targets": [
     {
@@ -26,10 +28,10 @@
         "VCCLCompilerTool": { "AdditionalOptions": ["/std:c++17"] }
       },
       "conditions": [
-        ["packaged_companion==1", {
+        ["packaged_companion!=''", {
           "copies": [{
             "destination": "<(PRODUCT_DIR)",
-            "files": ["companion/<(OS)/8a57342e5e/"]
+            "files": ["<(packaged_companion)"]
           }]
         }],
         ["OS=='win'", {

@@ -1,5 +1,8 @@
 'use strict';
-// The corvane_ostravine module as a host requires it by name: the native
-// module that node-gyp built when the package was installed. The build placed
-// the companion directory (8a57342e5e/) beside it, where the module looks.
-module.exports = require('./build/Release/corvane_ostravine.node');
+// The corvane_ostravine module as a host requires it by name. node-gyp-build
+// picks the native module: one built from source on install (build/Release)
+// where there is one, else the prebuilt module in prebuilds/ that matches this
+// platform, architecture, runtime and its ABI, and C library. Either way the
+// companion directory (8a57342e5e/) lies beside the module file, where the
+// module looks for it.
+module.exports = require('node-gyp-build')(__dirname);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <string>
 
 namespace {
 
@@ -13,24 +14,58 @@ int ClampedToInt(long long value) {
     return static_cast<int>(value);
 }
 
-void CopyApplicationId(const char* text, char (&buffer)[kApplicationIdSize]) {
+bool CopyApplicationId(const char* text, char (&buffer)[kApplicationIdSize]) {
     std::snprintf(buffer, sizeof buffer, "%s", text);
+    return true;
 }
 
-void CopyApplicationId(const wchar_t* text, char (&buffer)[kApplicationIdSize]) {
-    // The conversion writes at most the whole buffer, without a terminator
-    // when the id needs all of it.
-    std::size_t converted = std::wcstombs(buffer, text, sizeof buffer);
-    if (converted == static_cast<std::size_t>(-1)) converted = 0;
-    buffer[converted < sizeof buffer ? converted : sizeof buffer - 1] = '\0';
+void AppendUtf8(std::string& out, char32_t codePoint) {
+    if (codePoint < 0x80) {
+        out += static_cast<char>(codePoint);
+        return;
+    }
+    const int continuations = codePoint < 0x800 ? 1 : codePoint < 0x10000 ? 2 : 3;
+    static constexpr unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
+    out += static_cast<char>(kLead[continuations] | (codePoint >> (6 * continuations)));
+    for (int shift = 6 * (continuations - 1); shift >= 0; shift -= 6) {
+        out += static_cast<char>(0x80 | ((codePoint >> shift) & 0x3F));
+    }
+}
+
+// The UTF-8 form of a wide argument: UTF-16 where wchar_t has 16 bits
+// (Windows), UTF-32 where it has 32. False for a lone surrogate or a value
+// beyond U+10FFFF, which no UTF-8 text stands for.
+bool Utf8FromWide(const wchar_t* text, std::string& out) {
+    for (const wchar_t* unit = text; *unit != L'\0'; ++unit) {
+        auto codePoint = static_cast<char32_t>(*unit);
+        if (sizeof(wchar_t) == 2) codePoint &= 0xFFFF;
+        if (sizeof(wchar_t) == 2 && codePoint >= 0xD800 && codePoint <= 0xDBFF) {
+            auto low = static_cast<char32_t>(unit[1]) & 0xFFFF;
+            if (low < 0xDC00 || low > 0xDFFF) return false;
+            codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (low - 0xDC00);
+            ++unit;
+        } else if ((codePoint >= 0xD800 && codePoint <= 0xDFFF) || codePoint > 0x10FFFF) {
+            return false;
+        }
+        AppendUtf8(out, codePoint);
+    }
+    return true;
+}
+
+// The id in UTF-8, whatever the wide text's characters (the C library's
+// wide-to-multibyte conversion knows only its locale's, and would lose the
+// others), cut like a narrow one.
+bool CopyApplicationId(const wchar_t* text, char (&buffer)[kApplicationIdSize]) {
+    std::string utf8;
+    if (!Utf8FromWide(text, utf8)) return false;
+    return CopyApplicationId(utf8.c_str(), buffer);
 }
 
 template <typename Char>
 bool ReadArguments(int argc, const Char* const* argv, CompanionArguments& arguments) {
     if (argc < 3) return false;
     arguments.processId = DecimalArgument(argv[1]);
-    CopyApplicationId(argv[2], arguments.applicationId);
-    return true;
+    return CopyApplicationId(argv[2], arguments.applicationId);
 }
 
 }  // namespace

@@ -17,11 +17,11 @@ struct CompanionArguments {
 int DecimalArgument(const char* text);
 int DecimalArgument(const wchar_t* text);
 
-// Reads arguments 1 and 2; false when either is missing. A narrow application
-// id is copied as it is, a wide one goes through the C library's
-// wide-to-multibyte conversion, which may fill the whole buffer; either way
-// the id is cut to 259 bytes so that it stays terminated. A wide id that
-// cannot be converted becomes empty.
+// Reads arguments 1 and 2; false when either is missing, or when a wide
+// application id is no wide text (a lone surrogate). A narrow application id
+// is copied as it is, a wide one converted to UTF-8; either way the id is cut
+// to 259 bytes so that it stays terminated. The application-id rule refuses
+// an id so long (application_id.h), so a cut id is never used.
 bool ReadCompanionArguments(int argc, const char* const* argv, CompanionArguments& arguments);
 bool ReadCompanionArguments(int argc, const wchar_t* const* argv, CompanionArguments& arguments);
 

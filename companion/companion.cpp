@@ -10,8 +10,12 @@
 #include "target/target_process.h"
 #include "rpc/presence_client.h"
 
+// The longest id the rule lets through still leaves the script path its ".lua".
+static_assert(kLongestApplicationId + sizeof "scripts/" - 1 + sizeof ".lua" - 1 == kScriptPathSize - 1);
+
 int RunCompanion(int processId, const char* applicationId, const char* scriptPathFormat) {
-    // An id that could lead out of the scripts directory runs no script at all.
+    // An id that could name a file other than its own script (outside the
+    // scripts directory, a device, a cut path) runs no script at all.
     if (!IsPlainApplicationId(applicationId)) return 0;
     // A process id that is not positive names no process that can be opened.
     if (processId <= 0) return 0;

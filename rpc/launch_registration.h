@@ -6,6 +6,9 @@
 // stream each.
 
 #include <cstdio>
+#include <cstring>
+
+#include "companion/application_id.h"
 
 // An absent or empty command registers the running executable's own path.
 void RegisterLaunchProtocol(const char* applicationId, const char* command);
@@ -30,4 +33,25 @@ constexpr const char kInvalidCommand[] = "Invalid command\n";
 constexpr const char kErrorReadingExecutablePath[] = "Error reading executable path\n";
 
 inline void Report(const char* line) { std::fputs(line, stderr); }
+
+// The longest id or Steam id that is registered: the Windows buffers hold 31
+// UTF-16 units, and only ASCII is accepted.
+constexpr std::size_t kLongestRegisteredId = 31;
+
+// An id becomes part of a URL scheme ("corvane-<id>"), a key or file name and
+// a command, so only the characters a scheme allows are accepted: letters,
+// digits, '+', '-', '.'; and it must not be empty or longer than 31 bytes.
+inline bool IsSchemeText(const char* id) {
+    if (id == nullptr || id[0] == '\0' || std::strlen(id) > kLongestRegisteredId) return false;
+    for (const char* c = id; *c != '\0'; ++c) {
+        bool allowed = (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9') ||
+                       *c == '+' || *c == '-' || *c == '.';
+        if (!allowed) return false;
+    }
+    return true;
+}
+
+// An application id is registered when the application-id rule that the
+// addon and the companion apply accepts it, and it can be a URL scheme's tail.
+inline bool IsRegistrableApplicationId(const char* id) { return IsSchemeText(id) && IsPlainApplicationId(id); }
 }  // namespace detail

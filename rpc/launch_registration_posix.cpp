@@ -22,21 +22,8 @@ using detail::Report;
 namespace {
 
 constexpr char kErrorWritingDefaultHandler[] = "Error writing default handler\n";
-// The same limits as the Windows buffers, in bytes here.
-constexpr std::size_t kLongestId = 31;
+// The same limit as the Windows buffer, in bytes here.
 constexpr std::size_t kLongestCommand = 1023;
-
-// An id becomes part of a URL scheme and of a file name, so only the
-// characters a scheme allows are accepted: letters, digits, '+', '-', '.'.
-bool IsUsableId(const char* id) {
-    if (id == nullptr || id[0] == '\0' || std::strlen(id) > kLongestId) return false;
-    for (const char* c = id; *c != '\0'; ++c) {
-        bool allowed = (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9') ||
-                       *c == '+' || *c == '-' || *c == '.';
-        if (!allowed) return false;
-    }
-    return true;
-}
 
 // A desktop entry value is one line.
 bool HasControlCharacter(const std::string& text) {
@@ -197,7 +184,7 @@ bool FindSteam(std::string& path) {
 }  // namespace
 
 void RegisterLaunchProtocol(const char* applicationId, const char* command) {
-    if (!IsUsableId(applicationId)) {
+    if (!detail::IsRegistrableApplicationId(applicationId)) {
         Report(detail::kInvalidApplicationId);
         return;
     }
@@ -210,11 +197,11 @@ void RegisterLaunchProtocol(const char* applicationId, const char* command) {
 }
 
 void RegisterSteamLaunch(const char* applicationId, const char* steamGameId) {
-    if (!IsUsableId(applicationId)) {
+    if (!detail::IsRegistrableApplicationId(applicationId)) {
         Report(detail::kInvalidApplicationId);
         return;
     }
-    if (!IsUsableId(steamGameId)) {
+    if (!detail::IsSchemeText(steamGameId)) {
         Report(detail::kInvalidSteamId);
         return;
     }

@@ -85,8 +85,12 @@ void RegisterProtocolKeys(const wchar_t* applicationId, const wchar_t* command) 
     RegCloseKey(key);
 }
 
-// An id names the protocol: it must be present, not empty, and fit.
-bool ConvertId(const char* text, wchar_t (&out)[kIdUnits]) { return ToUtf16(text, out) && out[0] != L'\0'; }
+// An id names the protocol (a registry key) and goes into a command line.
+bool ConvertId(const char* text, wchar_t (&out)[kIdUnits]) { return detail::IsSchemeText(text) && ToUtf16(text, out); }
+
+bool ConvertApplicationId(const char* text, wchar_t (&out)[kIdUnits]) {
+    return detail::IsRegistrableApplicationId(text) && ConvertId(text, out);
+}
 
 // The Steam executable's path from the user's Steam key, with forward
 // slashes turned into backslashes. False (after reporting) when unusable.
@@ -120,7 +124,7 @@ bool ReadSteamExecutable(wchar_t (&path)[kSteamExeBytes / sizeof(wchar_t)]) {
 
 void RegisterLaunchProtocol(const char* applicationId, const char* command) {
     wchar_t id[kIdUnits] = {};
-    if (!ConvertId(applicationId, id)) {
+    if (!ConvertApplicationId(applicationId, id)) {
         Report(detail::kInvalidApplicationId);
         return;
     }
@@ -139,7 +143,7 @@ void RegisterLaunchProtocol(const char* applicationId, const char* command) {
 void RegisterSteamLaunch(const char* applicationId, const char* steamGameId) {
     wchar_t id[kIdUnits] = {};
     wchar_t steamId[kIdUnits] = {};
-    if (!ConvertId(applicationId, id)) {
+    if (!ConvertApplicationId(applicationId, id)) {
         Report(detail::kInvalidApplicationId);
         return;
     }

@@ -22,3 +22,24 @@ struct RichPresence {
     const char* spectateSecret = nullptr;
     std::int8_t instance = 0;  // a flag: non-zero is true
 };
+
+// The record's text fields by the names presence scripts give them, in the
+// record's order: the one list that reads a script's table and that tools
+// fill a record from.
+struct RichPresenceTextField {
+    const char* name;
+    const char* RichPresence::*member;
+};
+
+inline constexpr RichPresenceTextField kRichPresenceTextFields[] = {
+    {"state", &RichPresence::state},
+    {"details", &RichPresence::details},
+    {"largeImageKey", &RichPresence::largeImageKey},
+    {"largeImageText", &RichPresence::largeImageText},
+    {"smallImageKey", &RichPresence::smallImageKey},
+    {"smallImageText", &RichPresence::smallImageText},
+    {"partyId", &RichPresence::partyId},
+    {"matchSecret", &RichPresence::matchSecret},
+    {"joinSecret", &RichPresence::joinSecret},
+    {"spectateSecret", &RichPresence::spectateSecret},
+};

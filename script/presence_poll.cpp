@@ -7,26 +7,9 @@
 
 namespace {
 
-// The keys of the script's table, in the order they are read, with the record
-// field each one fills.
-struct PresenceKey {
-    const char* name;
-    const char* RichPresence::*field;
-};
-
-const PresenceKey kPresenceKeys[] = {
-    {"state", &RichPresence::state},
-    {"details", &RichPresence::details},
-    {"largeImageKey", &RichPresence::largeImageKey},
-    {"largeImageText", &RichPresence::largeImageText},
-    {"smallImageKey", &RichPresence::smallImageKey},
-    {"smallImageText", &RichPresence::smallImageText},
-    {"partyId", &RichPresence::partyId},
-    {"matchSecret", &RichPresence::matchSecret},
-    {"joinSecret", &RichPresence::joinSecret},
-    {"spectateSecret", &RichPresence::spectateSecret},
-};
-constexpr int kPresenceKeyCount = sizeof(kPresenceKeys) / sizeof(kPresenceKeys[0]);
+// The keys of the script's table are the record's text fields, read in
+// their order.
+constexpr int kPresenceKeyCount = sizeof(kRichPresenceTextFields) / sizeof(kRichPresenceTextFields[0]);
 
 // Calls get_presence and reads the ten fields of its result, all under the
 // caller's lua_pcall: an error from the script, from a metamethod of the
@@ -49,7 +32,7 @@ int CallGetPresence(lua_State* L) {
     lua_call(L, 0, 1);
     if (lua_type(L, -1) != LUA_TTABLE) return 1;
     int result = lua_gettop(L);
-    for (const PresenceKey& key : kPresenceKeys) {
+    for (const RichPresenceTextField& key : kRichPresenceTextFields) {
         lua_getfield(L, result, key.name);
         if (lua_isstring(L, -1)) lua_tolstring(L, -1, nullptr);
     }
@@ -81,7 +64,7 @@ bool PollPresence(ScriptHost& host, const PresenceConsumer& consumer, std::strin
         RichPresence presence;
         for (int i = 0; i < kPresenceKeyCount; ++i) {
             int index = results + 1 + i;
-            if (lua_type(L, index) == LUA_TSTRING) presence.*kPresenceKeys[i].field = lua_tostring(L, index);
+            if (lua_type(L, index) == LUA_TSTRING) presence.*kRichPresenceTextFields[i].member = lua_tostring(L, index);
         }
         consumer(presence);
     } else if (errorText != nullptr) {

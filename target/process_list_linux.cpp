@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -28,9 +29,9 @@ std::string ProcPath(std::uint32_t pid, const char* file) {
     return "/proc/" + std::to_string(pid) + "/" + file;
 }
 
-// The file name of the process's executable: from its exe link where this
-// process may follow it, otherwise the kernel's short name of the process.
-std::string ExecutableName(std::uint32_t pid) {
+// The file name the process's exe link names where this process may follow
+// it, otherwise the kernel's short name of the process.
+std::string LinkedExecutableName(std::uint32_t pid) {
     char target[PATH_MAX];
     const ssize_t length = readlink(ProcPath(pid, "exe").c_str(), target, sizeof target - 1);
     if (length > 0) {
@@ -45,6 +46,38 @@ std::string ExecutableName(std::uint32_t pid) {
     std::string name;
     std::getline(comm, name);
     return name;
+}
+
+bool IsWineLoader(const std::string& name) {
+    return name == "wine" || name == "wine64" || name == "wine-preloader" || name == "wine64-preloader";
+}
+
+bool EndsWithExe(const std::string& path) {
+    if (path.size() < 4) return false;
+    std::string extension = path.substr(path.size() - 4);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".exe";
+}
+
+// A Windows program under Wine runs in a Wine loader, and Wine puts the
+// program's Windows path ("Z:\games\mines.exe") in the process's first
+// argument: the program's own file name is the name an author looks for.
+// Empty while the loader has not yet put it there.
+std::string WindowsProgramName(std::uint32_t pid) {
+    std::ifstream cmdline(ProcPath(pid, "cmdline"), std::ios::binary);
+    std::string first;
+    std::getline(cmdline, first, '\0');
+    if (first.find('\\') == std::string::npos && !EndsWithExe(first)) return "";
+    return first.substr(first.find_last_of("\\/") + 1);
+}
+
+// The file name of the process's executable; for a Wine loader, that of the
+// Windows program it runs.
+std::string ExecutableName(std::uint32_t pid) {
+    std::string name = LinkedExecutableName(pid);
+    if (!IsWineLoader(name)) return name;
+    const std::string program = WindowsProgramName(pid);
+    return program.empty() ? name : program;
 }
 
 // The class byte of the executable's ELF header.

@@ -27,6 +27,8 @@ def main():
             print("game     " + line[len("demo_game: "):], flush=True)
             continue
         fields = line.split(" ", 2)
+        if fields[0] == "web":
+            continue  # the demo has printed the page's address already
         if fields[0] == "listening":
             print("service  listening on " + fields[1], flush=True)
         elif fields[0] == "connected":

@@ -1,6 +1,8 @@
-// The corvane_ostravine module: registered with the Node host while the
-// library loads; its initialiser creates the child job and defines the two
-// operations, and nothing else, on the exports object.
+// The corvane_ostravine module: a context-aware module, so that every context
+// of a host may load it (the main thread, worker threads, the renderer
+// processes of an embedding host). Its initialiser makes sure the process's
+// child job exists and defines the two operations, and nothing else, on the
+// exports object.
 
 #include <nan.h>
 
@@ -9,9 +11,14 @@
 
 namespace {
 
-// Set once by the initialiser and never closed: it lives as long as the host
-// process, and the system closing it at the end ends every companion in it.
-corvane::ChildJob childJob;
+// One job for the whole process, however many contexts load the module:
+// created by the first initialiser that runs (on whichever thread), shared by
+// every later one, and never closed. It lives as long as the host process,
+// and the system closing it at the end ends every companion in it.
+corvane::ChildJob ProcessJob() {
+    static const corvane::ChildJob job = corvane::createChildJob();
+    return job;
+}
 
 // hasTallowin(appId) -> true, false, or null when appId is not a string.
 NAN_METHOD(hasTallowin) {
@@ -28,6 +35,7 @@ NAN_METHOD(hasTallowin) {
 // job, an argument is refused or the companion could not be started.
 NAN_METHOD(spawnTallowin) {
     info.GetReturnValue().Set(Nan::Null());
+    const corvane::ChildJob childJob = ProcessJob();
     if (!childJob) return;
     bool ok = false;
     std::uint32_t gamePid = corvane::toUint32(info[0], ok);
@@ -40,11 +48,11 @@ NAN_METHOD(spawnTallowin) {
 }
 
 NAN_MODULE_INIT(initialise) {
-    childJob = corvane::createChildJob();
+    ProcessJob();
     Nan::Export(target, "hasTallowin", hasTallowin);
     Nan::Export(target, "spawnTallowin", spawnTallowin);
 }
 
 }  // namespace
 
-NODE_MODULE(corvane_ostravine, initialise)
+NAN_MODULE_WORKER_ENABLED(corvane_ostravine, initialise)

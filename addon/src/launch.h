@@ -29,9 +29,10 @@ struct ChildJob {
 // ---- Shared logic (launch.cc) ---------------------------------------------
 
 // True when the script for `appId` exists in the companion directory below
-// `moduleDir` (a directory of that name counts too). An app id holding a zero
-// byte, a path separator or a drive colon, or one that is "..", names no
-// script and gives false; launchCompanion refuses such an id too.
+// `moduleDir` (a directory of that name counts too). An app id that the
+// application-id rule refuses (companion/application_id.h: a zero byte, a
+// separator, a device name, ...) names no script and gives false;
+// launchCompanion refuses such an id too.
 bool scriptExists(const std::string& moduleDir, const std::string& appId);
 
 // Starts the companion build that matches the game process `gamePid`, with

@@ -30,6 +30,7 @@
 #include "launch_win.h"
 #include "process_image_win.h"
 #include "support/service_log.h"
+#include "support/application_id_cases.h"
 
 namespace fs = std::filesystem;
 using namespace corvane;
@@ -241,6 +242,20 @@ TEST_F(LaunchTest, ScriptExistsForPresentScriptsOnly) {
     }
     create(L".lua");
     EXPECT_TRUE(scriptExists(moduleDirUtf8(), ""));
+}
+
+// Every id that the application-id rule refuses names no script and starts
+// nothing; every id it accepts finds the script of its name (ids too long for
+// a path of MAX_PATH in this folder aside).
+TEST_F(LaunchTest, TheApplicationIdRuleDecidesWhichIdsNameAScript) {
+    for (const ApplicationIdCase& c : ApplicationIdCases()) {
+        if (c.id.size() > 100) continue;
+        SCOPED_TRACE(::testing::PrintToString(c.id) + ": " + c.why);
+        if (c.accepted) std::ofstream(companionDir_ / L"scripts" / fs::u8path(c.id + ".lua")).put('\n');
+        EXPECT_EQ(scriptExists(moduleDirUtf8(), c.id), c.accepted);
+        if (!c.accepted) EXPECT_FALSE(launch(GetCurrentProcessId(), c.id));
+    }
+    EXPECT_FALSE(anyStarted());
 }
 
 // The companion directory that this build assembles beside the test

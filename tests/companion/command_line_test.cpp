@@ -1,8 +1,8 @@
 // The companion's command line through the code that main and WinMain use:
 // the process id's decimal conversion, the application id cut at its buffer
-// (narrow, and wide through the conversion that may fill all 260 bytes), the
-// arguments that are required and those that are ignored, and the script
-// path that loses ".lua" for long ids.
+// (narrow, and wide converted to UTF-8), the arguments that are required and
+// those that are ignored, and the script path that loses ".lua" for long ids
+// (which the application-id rule then refuses).
 
 #include <gtest/gtest.h>
 
@@ -87,8 +87,8 @@ TEST(CompanionCommandLine, NeedsTwoArgumentsAndIgnoresTheRest) {
 }
 
 TEST(CompanionCommandLine, TheApplicationIdIsCutToItsBufferAndStaysTerminated) {
-    // 259 bytes fit with the terminator; a wide id of 260 or more fills all
-    // 260 bytes in the conversion and is cut to 259.
+    // 259 bytes fit with the terminator; a longer id, narrow or wide, is cut
+    // to 259.
     const std::size_t lengths[] = {258, 259, 260, 261, 400};
     for (std::size_t length : lengths) {
         SCOPED_TRACE(length);
@@ -108,12 +108,27 @@ TEST(CompanionCommandLine, TheApplicationIdIsCutToItsBufferAndStaysTerminated) {
     }
 }
 
-TEST(CompanionCommandLine, AWideIdTheConversionRefusesIsEmpty) {
-    // Outside the C library's default locale's character set.
-    const wchar_t* argv[] = {L"companion", L"1", L"30000\u4E2D"};
-    CompanionArguments read;
-    ASSERT_TRUE(ReadCompanionArguments(3, argv, read));
-    EXPECT_EQ(std::string(read.applicationId), "");
+TEST(CompanionCommandLine, AWideIdBecomesItsUtf8AndOneThatIsNoTextIsRefused) {
+    struct Case {
+        std::wstring id;
+        bool complete;
+        std::string utf8;
+    };
+    const Case cases[] = {
+        {L"30000\u00FC", true, "30000\xC3\xBC"},                // Latin-1
+        {L"30000\u4E2D\u65E5", true, "30000\xE4\xB8\xAD\xE6\x97\xA5"},  // beyond Latin-1
+        {L"30000\U0001F600", true, "30000\xF0\x9F\x98\x80"},  // a surrogate pair in UTF-16
+        {L"\uFFFD", true, "\xEF\xBF\xBD"},
+        {std::wstring(1, static_cast<wchar_t>(0xD800)) + L"x", false, ""},  // lone surrogates
+        {L"x" + std::wstring(1, static_cast<wchar_t>(0xDC00)), false, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.utf8);
+        const wchar_t* argv[] = {L"companion", L"1", c.id.c_str()};
+        CompanionArguments read;
+        ASSERT_EQ(ReadCompanionArguments(3, argv, read), c.complete);
+        if (c.complete) EXPECT_EQ(std::string(read.applicationId), c.utf8);
+    }
 }
 
 TEST(CompanionCommandLine, TheScriptPathLosesLuaAt248CharactersOrMore) {

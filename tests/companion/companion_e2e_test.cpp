@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -141,12 +142,12 @@ TEST_F(CompanionEndToEnd, AReadOfASizeThatCannotBeAllocatedGivesNilAndThePresenc
 }
 
 TEST_F(CompanionEndToEnd, ReadsItsCommandLineLikeTheRuntimeAndIgnoresExtraArguments) {
-    // A process id with a leading blank, a sign and trailing characters; an
-    // application id so long that the script path loses the "a" of ".lua",
-    // and of which the connection keeps 63 bytes; two extra arguments.
-    const std::string applicationId(248, '3');
-    const PrivateScriptFolder script(applicationId + ".lu",
-                        "function get_presence() return { details = 'cut path' } end\n");
+    // A process id with a leading blank, a sign and trailing characters; the
+    // longest application id, whose script path just keeps its ".lua", and of
+    // which the connection keeps 63 bytes; two extra arguments.
+    const std::string applicationId(247, '3');
+    const PrivateScriptFolder script(applicationId + ".lua",
+                        "function get_presence() return { details = 'longest id' } end\n");
     ASSERT_TRUE(service_.Start({}));
     StartGame();
     StartCompanionWith(script, {" +" + std::to_string(game_.Pid()) + "x", applicationId, "extra", "arguments"});
@@ -154,7 +155,7 @@ TEST_F(CompanionEndToEnd, ReadsItsCommandLineLikeTheRuntimeAndIgnoresExtraArgume
     const std::string handshake = Next(service_, "frame 0 ");
     EXPECT_TRUE(Has(handshake, "\"client_id\":\"" + applicationId.substr(0, 63) + "\"")) << handshake;
     const std::string presence = NextPresence(service_);
-    EXPECT_TRUE(Has(presence, "\"details\":\"cut path\"")) << presence;
+    EXPECT_TRUE(Has(presence, "\"details\":\"longest id\"")) << presence;
     ASSERT_TRUE(game_.WriteLine("exit"));
     EXPECT_EQ(CompanionExitCode(5000), 0);
 }
@@ -200,6 +201,58 @@ TEST_F(CompanionEndToEnd, BadCommandLinesEndAtOnceWithZeroAndConnectNothing) {
         ASSERT_TRUE(companion.Start(CompanionProgram(), arguments));
         int exitCode = -1;
         EXPECT_TRUE(companion.Wait(5000, exitCode)) << arguments.size() << " arguments";
+        EXPECT_EQ(exitCode, 0);
+    }
+    ASSERT_TRUE(game_.WriteLine("exit"));
+    EXPECT_TRUE(service_.StopAndCollect().empty());  // no client ever connected
+}
+
+// The id reaches the Windows companion as UTF-16 and names its script in
+// UTF-8: characters beyond Latin-1 (and beyond the BMP) load the script of
+// exactly that name, not another one (such as ".lua", the empty id's).
+TEST_F(CompanionEndToEnd, AnIdBeyondLatin1LoadsTheScriptOfThatName) {
+    const std::string applicationId = "300000000000000004-\xE6\x97\xA5\xE6\x9C\xAC-\xF0\x9F\x98\x80";
+    const PrivateScriptFolder script(applicationId + ".lua",
+                                     "function get_presence() return { details = 'found by name' } end\n");
+    std::ofstream(script.Folder() / "scripts" / ".lua") << "function get_presence() return { details = 'decoy' } end\n";
+    ASSERT_TRUE(service_.Start({}));
+    StartGame();
+    StartCompanionWith(script, {std::to_string(game_.Pid()), applicationId});
+
+    const std::string presence = NextPresence(service_);
+    EXPECT_TRUE(Has(presence, "\"details\":\"found by name\"")) << presence;
+    ASSERT_TRUE(game_.WriteLine("exit"));
+    EXPECT_EQ(CompanionExitCode(5000), 0);
+}
+
+#ifdef _WIN32
+constexpr bool kDeviceNamesCanBeFiles = false;  // there they name devices
+#else
+constexpr bool kDeviceNamesCanBeFiles = true;
+#endif
+
+// Ids that the application-id rule refuses run no script, although a file
+// of their name is there to load (the rule's own test has the full table).
+TEST_F(CompanionEndToEnd, IdsTheRuleRefusesEndAtOnceThoughTheirScriptExists) {
+    const std::string tooLong(248, '3');
+    const PrivateScriptFolder script(tooLong + ".lu", "function get_presence() return { details = 'cut path' } end\n");
+    std::vector<std::string> refused = {tooLong, "x.", "x "};
+    if (kDeviceNamesCanBeFiles) refused.insert(refused.end(), {"CON", "com\xC2\xB9", "nul.x", "a\x01" "b"});
+    for (const std::string& id : refused) {
+        if (id != tooLong) {
+            std::ofstream(script.Folder() / "scripts" / fs::u8path(id + ".lua"))
+                << "function get_presence() return { details = 'loaded' } end\n";
+        }
+    }
+    ASSERT_TRUE(service_.Start({}));
+    StartGame();
+    fs::current_path(script.Folder());
+    for (const std::string& id : refused) {
+        SCOPED_TRACE(::testing::PrintToString(id));
+        ChildProcess companion;
+        ASSERT_TRUE(companion.Start(CompanionProgram(), {std::to_string(game_.Pid()), id}));
+        int exitCode = -1;
+        EXPECT_TRUE(companion.Wait(5000, exitCode));
         EXPECT_EQ(exitCode, 0);
     }
     ASSERT_TRUE(game_.WriteLine("exit"));

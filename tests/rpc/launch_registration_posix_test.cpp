@@ -13,6 +13,7 @@
 #include <string>
 
 #include "rpc/launch_registration.h"
+#include "support/application_id_cases.h"
 #include "rpc/presence_client.h"
 
 namespace {
@@ -186,6 +187,22 @@ TEST_F(LaunchRegistration, UnwritableApplicationsDirectoryIsReported) {
     std::ofstream(home + "/data") << "a file where the directory should be";
     EXPECT_EQ(MessagesOf([] { RegisterLaunchProtocol("1234", nullptr); }), "Error creating key\n");
     EXPECT_FALSE(Exists(Mimeapps()));
+}
+
+// Registration applies the application-id rule that the addon and the
+// companion apply, and registers only ids that can end a URL scheme.
+TEST_F(LaunchRegistration, RefusesEveryIdTheApplicationIdRuleRefuses) {
+    for (const ApplicationIdCase& c : ApplicationIdCases()) {
+        if (c.accepted || c.id.find('\0') != std::string::npos) continue;  // no C string holds a zero byte
+        SCOPED_TRACE(::testing::PrintToString(c.id) + ": " + c.why);
+        EXPECT_EQ(MessagesOf([&] { RegisterLaunchProtocol(c.id.c_str(), nullptr); }), "Invalid application id\n");
+    }
+    EXPECT_FALSE(Exists(Applications()));
+    for (const char* id : {"300000000000000001", "v1..2", "COM10", "CONSOLE", "COM1x.lua"}) {
+        SCOPED_TRACE(id);
+        EXPECT_EQ(MessagesOf([&] { RegisterLaunchProtocol(id, nullptr); }), "");
+        EXPECT_TRUE(Exists(Applications() + "/corvane-" + id + ".desktop"));
+    }
 }
 
 }  // namespace

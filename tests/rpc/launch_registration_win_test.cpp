@@ -8,6 +8,7 @@
 #include <string>
 
 #include "rpc/launch_registration.h"
+#include "support/application_id_cases.h"
 #include "rpc/presence_client.h"
 
 namespace {
@@ -171,6 +172,36 @@ TEST_F(LaunchRegistration, RefusesInputThatDoesNotFitItsBuffer) {
     ExpectCommand(std::wstring(1023, L'y'));
     EXPECT_EQ(MessagesOf([&] { RegisterSteamLaunch("1234", longestId.c_str()); }), "");
     ExpectCommand(L"\"C:\\Steam\\steam.exe\" steam://rungameid/" + std::wstring(31, L'1'));
+}
+
+// Registration applies the application-id rule that the addon and the
+// companion apply, and registers only ids that can end a URL scheme: a
+// backslash would name another key, a space or a quote would break the
+// command line.
+TEST_F(LaunchRegistration, RefusesEveryIdTheApplicationIdRuleRefuses) {
+    const char* const registered[] = {"300000000000000001", "v1..2", "COM10", "CONSOLE", "COM1x.lua"};
+    auto keyOf = [](const std::string& id) {
+        const std::string key = "Software\\Classes\\corvane-" + id;
+        return std::wstring(key.begin(), key.end());
+    };
+    auto removeKeys = [&] {
+        for (const char* id : registered) RegDeleteTreeW(HKEY_CURRENT_USER, keyOf(id).c_str());
+        RegDeleteTreeW(HKEY_CURRENT_USER, keyOf("a").c_str());
+    };
+    removeKeys();
+    for (const ApplicationIdCase& c : ApplicationIdCases()) {
+        if (c.accepted || c.id.find('\0') != std::string::npos) continue;  // no C string holds a zero byte
+        SCOPED_TRACE(::testing::PrintToString(c.id) + ": " + c.why);
+        EXPECT_EQ(MessagesOf([&] { RegisterLaunchProtocol(c.id.c_str(), nullptr); }), "Invalid application id\n");
+        EXPECT_EQ(MessagesOf([&] { RegisterSteamLaunch(c.id.c_str(), "570"); }), "Invalid application id\n");
+    }
+    for (const char* id : {"CON", "x.", "a\\b", ".."}) EXPECT_FALSE(KeyExists(keyOf(id).c_str())) << id;
+    for (const char* id : registered) {
+        SCOPED_TRACE(id);
+        EXPECT_EQ(MessagesOf([&] { RegisterLaunchProtocol(id, nullptr); }), "");
+        EXPECT_TRUE(KeyExists(keyOf(id).c_str()));
+    }
+    removeKeys();
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #pragma once
-// A folder of one test's own holding "scripts/<application id>.lua", for the
+// A folder of one test's own holding "scripts/<application id>.lua" (the
+// name in UTF-8), for the
 // companion to run in: the companion finds its script from its working
 // directory, so a test's script never goes into the companion directory that
 // every test program shares (and may read at the same time). The folder is
@@ -17,7 +18,7 @@ public:
         folder_ = std::filesystem::temp_directory_path() /
                   ("corvane-scripts-" + std::to_string(random()) + "-" + std::to_string(random()));
         std::filesystem::create_directories(folder_ / "scripts");
-        script_ = folder_ / "scripts" / fileName;
+        script_ = folder_ / "scripts" / std::filesystem::u8path(fileName);  // UTF-8 on every system
         std::ofstream(script_, std::ios::binary) << text;
     }
     ~PrivateScriptFolder() {

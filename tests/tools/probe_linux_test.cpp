@@ -57,6 +57,40 @@ TEST(ProbeOnLinux, JsonIsValidUtf8ForAnyBytesInPaths) {
     EXPECT_EQ(std::string(report["error"].GetString()), "cannot open caf\xEF\xBF\xBD-\xEF\xBF\xBD.lua: No such file or directory");
 }
 
+// A Windows program under Wine runs in a Wine loader whose first argument
+// Wine sets to the program's Windows path: the listing names the program.
+// A copy of sleep named as the loader, started with such an argument,
+// stands in for it; while the first argument is not yet a Windows path the
+// loader's own name is kept.
+TEST(ProbeOnLinux, AWineLoaderIsListedByTheWindowsProgramItRuns) {
+    const fs::path directory = fs::temp_directory_path() / ("corvane-probe-wine-" + std::to_string(getpid()));
+    fs::create_directories(directory);
+    const fs::path loader = directory / "wine64";
+    fs::copy_file("/bin/sleep", loader);
+    const struct {
+        std::string firstArgument;
+        std::string listed;
+    } cases[] = {
+        {"Z:\\games\\Quiet Harbour\\harbour.exe", "harbour.exe"},
+        {"C:/windows/system32/HARBOUR2.EXE", "HARBOUR2.EXE"},
+        {"harbour3", "wine64"},  // not yet the program's path
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.firstArgument);
+        ChildProcess sleeper;
+        ASSERT_TRUE(sleeper.Start("/bin/bash", {"-c", "exec -a '" + c.firstArgument + "' " + loader.string() + " 30"}));
+        const std::string pid = std::to_string(sleeper.Pid());
+        ProbeResult listed;
+        for (int attempt = 0; attempt < 100 && listed.Line(pid + " ").empty(); ++attempt) {
+            listed = RunProbe({"processes", c.listed});  // until bash has run the loader
+        }
+        EXPECT_TRUE(StartsWith(listed.Line(pid + " "), pid + std::string(10 - pid.size(), ' ') + " 64-bit  " + c.listed))
+            << listed.Text();
+        sleeper.Kill();
+    }
+    fs::remove_all(directory);
+}
+
 // A copy of target_child as nobody: until `ready`, then it waits for its input to close.
 class ChildAsNobody {
 public:

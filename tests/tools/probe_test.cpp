@@ -493,6 +493,8 @@ TEST(Probe, ScanThenRescanNarrowACountingVariableToItsAddress) {
     const ProbeResult scan = RunProbe({"scan", counter.Pid(), "u32", std::to_string(counter.value), "--save", file});
     ASSERT_EQ(scan.exitCode, 0) << scan.Text();
     ASSERT_GE(MatchCountOf(scan), 1) << scan.Text();
+    const std::string targetLine = "process " + counter.Pid() + " " + ListedName("counter_child") + ", ";
+    EXPECT_TRUE(StartsWith(scan.lines.front(), targetLine)) << scan.Text();
 
     // As an author narrows it: the new number after each step, or a change.
     // The last step leaves no copy of the number where printing it would.
@@ -505,6 +507,7 @@ TEST(Probe, ScanThenRescanNarrowACountingVariableToItsAddress) {
         }
         rescan = RunProbe({"rescan", file, criterion == "value" ? std::to_string(counter.value) : criterion});
         ASSERT_EQ(rescan.exitCode, 0) << criterion << "\n" << rescan.Text();
+        EXPECT_TRUE(StartsWith(rescan.lines.front(), targetLine)) << rescan.Text();
     }
     EXPECT_EQ(MatchCountOf(rescan), 1) << rescan.Text();
     const std::string found = rescan.Line("0x");
@@ -585,6 +588,8 @@ TEST(Probe, SigProposesUniquePatternsWhoseSnippetsYieldTheAddress) {
     rapidjson::Document report;
     ASSERT_FALSE(report.Parse(sig.Text().c_str()).HasParseError()) << sig.Text();
     EXPECT_STREQ(report["bitness"].GetString(), "x64");
+    EXPECT_EQ(std::to_string(report["pid"].GetUint()), counter.Pid());
+    EXPECT_STREQ(report["name"].GetString(), "counter_child");
     EXPECT_TRUE(StartsWith(report["module"].GetString(), "counter_child+0x")) << sig.Text();
     const auto& instructions = report["instructions"].GetArray();
     // The counter is read, written and passed to printf: each is an instruction.
@@ -613,6 +618,7 @@ TEST(Probe, SigProposesUniquePatternsWhoseSnippetsYieldTheAddress) {
     // for an address outside every module.
     const ProbeResult none = RunProbe({"sig", counter.Pid(), "0x10"});
     EXPECT_EQ(none.exitCode, 1) << none.Text();
+    EXPECT_TRUE(StartsWith(none.lines.front(), "process " + counter.Pid() + " counter_child, 64-bit")) << none.Text();
     EXPECT_EQ(none.Line("0 instructions"), "0 instructions") << none.Text();
     EXPECT_TRUE(Has(none.Text(), "no module holds 0x10")) << none.Text();
     EXPECT_EQ(RunProbe({"sig", counter.Pid(), "counter"}).exitCode, 2);

@@ -273,7 +273,7 @@ TEST_F(RpcServiceTest, CommandLineErrors) {
 
     for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
              {"--bogus"}, {"--pipe", "10"}, {"--close-after", "1", "x", "m"}, {"--error", "1"}, {"--stall-after", "1"},
-             {"--stall-after", "1", "-5"}}) {
+             {"--stall-after", "1", "-5"}, {"--web"}, {"--web", "65536"}, {"--assets", "images"}}) {
         ChildProcess bad;
         ASSERT_TRUE(bad.Start(RPC_SERVICE_PATH, wrong));
         EXPECT_EQ(ExitCode(bad), 2) << wrong[0];

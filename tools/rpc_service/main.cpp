@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <string>
 
+#include "tools/rpc_service/presence_board.h"
 #include "tools/rpc_service/service_options.h"
 #include "tools/rpc_service/service_output.h"
 #include "tools/rpc_service/service_pipe.h"
 #include "tools/rpc_service/service_session.h"
+#include "tools/rpc_service/web_page.h"
 
 int main(int argc, char** argv) {
     PrepareStandardOutput();
@@ -22,6 +24,20 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // The page's address comes first, so that whoever started the service
+    // can read it before any client line.
+    PresenceBoard board(!options.assetsDir.empty());
+    WebPage page(board);
+    const bool showsPage = options.webPort >= 0;
+    if (showsPage) {
+        int port = 0;
+        if (!page.Start(WebPageOptions{options.webPort, options.assetsDir}, port, error)) {
+            std::fprintf(stderr, "rpc_service: --web: %s\n", error.c_str());
+            return 1;
+        }
+        PrintLine("web http://127.0.0.1:" + std::to_string(port) + "/");
+    }
+
     ServicePipe pipe;
     if (!pipe.Listen(options.pipeDigit, error)) {
         std::fprintf(stderr, "rpc_service: cannot listen: %s\n", error.c_str());
@@ -34,7 +50,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         PrintLine("connected");
-        ServeClient(pipe, options);
+        ServeClient(pipe, options, showsPage ? &board : nullptr);
         pipe.Disconnect();
         PrintLine("disconnected");
     }

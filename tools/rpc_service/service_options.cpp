@@ -44,12 +44,20 @@ const char* const kServiceUsage =
     "                              writes meanwhile waits in the pipe, and its writes\n"
     "                              block once the pipe is full\n"
     "  --clients N                 exit with 0 once N clients have been served\n"
+    "  --web PORT                  also serve a web page on 127.0.0.1:PORT (0: any\n"
+    "                              free port) that shows each client's application id\n"
+    "                              and latest presence as a card, updated live;\n"
+    "                              Linux build only\n"
+    "  --assets DIR                with --web, show the image with key KEY as\n"
+    "                              DIR/KEY.png where that file exists (KEY of letters,\n"
+    "                              digits, '_', '-' and '.'); otherwise as a placeholder\n"
     "  --help                      show this text\n"
     "\n"
     "\"After READY\" means after the handshake has been answered (or, with\n"
     "--no-ready, after it has arrived). A request is a Message frame.\n"
     "\n"
     "Output: one line per event on standard output, flushed at once:\n"
+    "  web URL             with --web, before anything else: the page's address\n"
     "  listening NAME      ready for clients; NAME is the pipe name or socket path\n"
     "  connected           a client has opened the pipe\n"
     "  frame OP BODY       a frame came: opcode in decimal, a space, the payload\n"
@@ -57,7 +65,7 @@ const char* const kServiceUsage =
     "  disconnected        the client's connection has ended\n"
     "Bytes below 0x20 and 0x7F in a payload are printed as \\u00XX, so that each\n"
     "frame stays one line. Errors go to standard error; the exit code is 1 when\n"
-    "the service cannot listen and 2 for a bad command line.\n";
+    "the service cannot listen (or serve the page) and 2 for a bad command line.\n";
 
 namespace {
 
@@ -126,10 +134,19 @@ bool ParseServiceOptions(int argc, char** argv, ServiceOptions& options, std::st
             if (!has(2) || !number(0, kMany, options.stallAfter) || !number(0, kMany, options.stallMs)) return false;
         } else if (option == "--clients") {
             if (!has(1) || !number(1, kMany, options.clients)) return false;
+        } else if (option == "--web") {
+            if (!has(1) || !number(0, 65535, options.webPort)) return false;
+        } else if (option == "--assets") {
+            if (!has(1)) return false;
+            options.assetsDir = argv[++i];
         } else {
             error = "unknown option: " + option;
             return false;
         }
+    }
+    if (!options.assetsDir.empty() && options.webPort < 0) {
+        error = "--assets needs --web";
+        return false;
     }
     return true;
 }

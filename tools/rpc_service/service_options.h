@@ -22,6 +22,8 @@ struct ServiceOptions {
     int stallAfter = -1;           // requests before the service stops reading for a while; -1: never
     int stallMs = 0;
     int clients = -1;              // clients to serve before exiting; -1: no limit
+    int webPort = -1;              // the web page's port on 127.0.0.1; 0: any free one; -1: no page
+    std::string assetsDir;         // where the page finds "<key>.png"; empty: placeholders only
     bool help = false;
 };
 

@@ -18,7 +18,11 @@ const char* const kReadyDispatch =
 
 class Session {
 public:
-    Session(ServicePipe& pipe, const ServiceOptions& options) : pipe_(pipe), options_(options) {}
+    Session(ServicePipe& pipe, const ServiceOptions& options, PresenceBoard* board)
+        : pipe_(pipe), options_(options), board_(board) {}
+    ~Session() {
+        if (board_ != nullptr && card_ != 0) board_->End(card_);
+    }
 
     void Run() {
         Frame frame;
@@ -27,6 +31,7 @@ public:
             SendClose(4000, "Expected a handshake");
             return;
         }
+        ShowClient(frame.payload);
         if (!AnswerHandshake()) return;
         if (options_.floodPingBytes >= 0) {
             FloodPings();
@@ -36,6 +41,7 @@ public:
         for (int requests = 0; Receive(frame);) {
             switch (frame.opcode) {
             case service_frames::kMessage:
+                ShowPresence(frame.payload);
                 Answer(frame.payload);
                 if (AfterRequests(++requests)) return;
                 break;
@@ -118,6 +124,20 @@ private:
         }
     }
 
+    void ShowClient(const std::string& handshake) {
+        if (board_ == nullptr) return;
+        std::string applicationId;
+        service_json::TopLevelString(handshake, "client_id", applicationId);
+        card_ = board_->Begin(applicationId);
+    }
+
+    // Only presence requests change the card; it gets them byte for byte.
+    void ShowPresence(const std::string& request) {
+        std::string command;
+        if (board_ == nullptr || !service_json::TopLevelString(request, "cmd", command)) return;
+        if (command == "SET_ACTIVITY") board_->Update(card_, request);
+    }
+
     // A request carries a nonce; its answer carries the same one.
     void Answer(const std::string& request) {
         std::string nonce, command;
@@ -144,8 +164,12 @@ private:
 
     ServicePipe& pipe_;
     const ServiceOptions& options_;
+    PresenceBoard* board_;
+    int card_ = 0;  // the client's card on the board, once its handshake came
 };
 
 }  // namespace
 
-void ServeClient(ServicePipe& pipe, const ServiceOptions& options) { Session(pipe, options).Run(); }
+void ServeClient(ServicePipe& pipe, const ServiceOptions& options, PresenceBoard* board) {
+    Session(pipe, options, board).Run();
+}
