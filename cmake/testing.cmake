@@ -10,6 +10,12 @@ add_subdirectory("${GTEST_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/_gtest" EXCLUDE_FROM
 
 if(WIN32)
   set(CORVANE_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
+  # Debian's Wine loaders: wine64's for 64-bit programs, wine32's for 32-bit ones.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CORVANE_WINE_LOADER "/usr/lib/wine/wine64" CACHE FILEPATH "The Wine loader of this build's programs")
+  else()
+    set(CORVANE_WINE_LOADER "/usr/lib/wine/wine" CACHE FILEPATH "The Wine loader of this build's programs")
+  endif()
   configure_file("${CMAKE_SOURCE_DIR}/cmake/wine-run.in" "${CMAKE_BINARY_DIR}/wine-run" @ONLY
     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
   set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_BINARY_DIR}/wine-run")

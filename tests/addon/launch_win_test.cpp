@@ -28,6 +28,7 @@
 #include "support/child_process.h"
 #include "launch.h"
 #include "launch_win.h"
+#include "process_image_win.h"
 #include "support/service_log.h"
 #include "support/application_id_cases.h"
 
@@ -51,18 +52,6 @@ bool eventually(Condition condition) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return true;
-}
-
-// The full path of the program that `process` runs.
-std::wstring imageOf(HANDLE process) {
-    wchar_t image[4096];
-    DWORD size = 4096;
-    return QueryFullProcessImageNameW(process, 0, image, &size) ? std::wstring(image, size) : std::wstring();
-}
-
-bool samePath(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-           CSTR_EQUAL;
 }
 
 // What the stand-in wrote about its start.

@@ -25,7 +25,8 @@ const char* const kFailingApplicationId = "300000000000000002";
 const char* const kHugeReadApplicationId = "300000000000000003";
 
 fs::path CompanionDirectory() { return fs::path(PathBesideThisProgram("../dist/8a57342e5e")); }
-std::string CompanionProgram() { return ProgramBesideThisOne("../dist/8a57342e5e/CorvaneTallowin_x64"); }
+// This build's own companion: CorvaneTallowin_x64 or CorvaneTallowin_x86.exe.
+std::string CompanionProgram() { return PathBesideThisProgram(std::string("../dist/8a57342e5e/") + COMPANION_FILE_NAME); }
 
 bool StartsWith(const std::string& line, const std::string& prefix) { return line.rfind(prefix, 0) == 0; }
 

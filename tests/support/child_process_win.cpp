@@ -53,6 +53,25 @@ void CloseIfOpen(std::uintptr_t& handle, std::uintptr_t none) {
     handle = none;
 }
 
+// Every child of a test program is placed in this job, which ends them when
+// the test program ends, however it ends. A test killed at its time-out
+// would otherwise leave its children running, and a service among them
+// would go on holding a pipe name that the next tests use.
+HANDLE ChildrenJob() {
+    static const HANDLE job = [] {
+        HANDLE created = CreateJobObjectW(nullptr, nullptr);
+        if (created == nullptr) return created;
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (!SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+            CloseHandle(created);
+            return HANDLE{nullptr};
+        }
+        return created;
+    }();
+    return job;
+}
+
 }  // namespace
 
 bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& arguments) {
@@ -82,11 +101,22 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION info{};
     const std::wstring path = Wide(program);
-    const BOOL started = CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                        nullptr, &startup, &info);
+    // Suspended until it is in the job, so that nothing it starts escapes.
+    const BOOL started = CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                                        nullptr, nullptr, &startup, &info);
     CloseHandle(inputRead);
     CloseHandle(outputWrite);
     if (!started) {
+        CloseHandle(inputWrite);
+        CloseHandle(outputRead);
+        return false;
+    }
+    const HANDLE job = ChildrenJob();
+    if (job == nullptr || !AssignProcessToJobObject(job, info.hProcess) ||
+        ResumeThread(info.hThread) == static_cast<DWORD>(-1)) {
+        TerminateProcess(info.hProcess, 1);
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
         CloseHandle(inputWrite);
         CloseHandle(outputRead);
         return false;

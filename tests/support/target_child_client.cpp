@@ -23,7 +23,10 @@ bool ParseModule(std::istringstream& fields, ChildModule& module) {
 std::string TargetChildPath() { return TARGET_CHILD_PATH; }
 
 bool StartTargetChild(const std::vector<std::string>& blocks, TargetChild& child) {
-    const std::string program = TargetChildPath();
+    return StartTargetChild(TargetChildPath(), blocks, child);
+}
+
+bool StartTargetChild(const std::string& program, const std::vector<std::string>& blocks, TargetChild& child) {
     if (!child.process.Start(program, blocks)) {
         child.error = "cannot start " + program;
         return false;

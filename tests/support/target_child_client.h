@@ -37,3 +37,5 @@ std::string TargetChildPath();
 // waits until it is ready.
 // False (with `error` set) when it cannot start or reports a problem.
 bool StartTargetChild(const std::vector<std::string>& blocks, TargetChild& child);
+// The same with another build's target_child, given by its path.
+bool StartTargetChild(const std::string& program, const std::vector<std::string>& blocks, TargetChild& child);

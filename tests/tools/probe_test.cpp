@@ -64,8 +64,9 @@ std::string CompanionFirstRequest(DemoGame& game, const fs::path& workingDirecto
     const fs::path original = fs::current_path();
     fs::current_path(workingDirectory);
     ChildProcess companion;
-    const bool started = companion.Start(ProgramBesideThisOne("../dist/8a57342e5e/CorvaneTallowin_x64"),
-                                         {game.Pid(), applicationId});
+    // This build's own companion: CorvaneTallowin_x64 or CorvaneTallowin_x86.exe.
+    const std::string program = PathBesideThisProgram(std::string("../dist/8a57342e5e/") + COMPANION_FILE_NAME);
+    const bool started = companion.Start(program, {game.Pid(), applicationId});
     fs::current_path(original);
     if (!started) return "no companion";
     companionPid = companion.Pid();
