@@ -32,9 +32,9 @@ def fail(build, message):
 
 
 def check_build(probe_path, build):
-    # Wine may start the program in another process than the one started
-    # here (a 64-bit program from the 32-bit loader), so the program is
-    # found by a name of this run's own: a copy beside the original.
+    # The program is found by a name of this run's own (a copy beside the
+    # original), so no other counter_child.exe running meanwhile is taken
+    # for it, whichever process Wine runs it in.
     name = f"counter_child-{os.getpid()}.exe"
     program = os.path.join(build, "tests", name)
     shutil.copyfile(os.path.join(build, "tests", "counter_child.exe"), program)
