@@ -5,8 +5,8 @@
 // - scanmem's search for the same 32-bit integer in the same process, less
 //   a scanmem run that starts and ends without searching;
 // - a rescan of 10,000 candidates spread evenly over the gigabyte.
-// The raw read is process_vm_readv of the block in pieces of 256 KiB (the
-// scan's chunk) and of 2 MiB, whichever is faster, into a buffer that starts
+// The raw read is process_vm_readv of the block in pieces of the scan's
+// chunk and of 2 MiB, whichever is faster, into a buffer that starts
 // on a page: the least work any reader of that memory does. Raw reads and
 // scans alternate, so their ratio holds on a machine whose load changes.
 #include <sys/uio.h>
@@ -86,7 +86,7 @@ int main() {
     std::vector<double> scans;
     std::uint64_t scanned = 0;
     for (int sample = 0; sample < kSamples; ++sample) {
-        const double small = SecondsOf([&] { return RawRead(pid, start, kBlockSize, 256u << 10); });
+        const double small = SecondsOf([&] { return RawRead(pid, start, kBlockSize, kValueScanChunk); });
         const double large = SecondsOf([&] { return RawRead(pid, start, kBlockSize, 2u << 20); });
         if (small < 0 || large < 0) {
             std::fprintf(stderr, "raw read failed\n");

@@ -22,6 +22,7 @@
 #include "support/target_child_client.h"
 #include "probe_runner.h"
 #include "target/target_process.h"
+#include "tools/probe/candidate_scan.h"
 
 namespace {
 
@@ -528,11 +529,11 @@ TEST(Probe, ScanThenRescanNarrowACountingVariableToItsAddress) {
 // Text is found where it lies across the border of two chunks of a scan, and
 // only there; UTF-16 only at even addresses.
 TEST(Probe, ScanFindsTextAcrossTheChunksItReads) {
-    const std::size_t border = 256 << 10;  // the scan's chunk
+    const std::size_t border = kValueScanChunk;
     TargetChild child;
     // "Qz7~" in UTF-8 and in UTF-16, each across a chunk border, and the UTF-16
     // bytes again at an odd address.
-    ASSERT_TRUE(StartTargetChild({"rw*256,@" + std::to_string(border - 2) + "=517a377e,@" + std::to_string(2 * border - 4) +
+    ASSERT_TRUE(StartTargetChild({"rw*" + std::to_string(2 * border / 4096 + 1) + ",@" + std::to_string(border - 2) + "=517a377e,@" + std::to_string(2 * border - 4) +
                                   "=51007a0037007e00,@4097=51007a0037007e00"},
                                  child))
         << child.error;

@@ -6,9 +6,6 @@
 
 namespace {
 
-// Chunks small enough to stay in the processor's cache between their read
-// and their search.
-constexpr std::size_t kScanChunk = 256u << 10;
 constexpr std::uint64_t kPageSize = 4096;
 
 // The candidates that fall in one page, read as one range from the first
@@ -28,7 +25,7 @@ FirstScan ScanForValue(TargetProcess& target, const SearchValue& value, std::siz
     set.valueSize = ValueSize(value);
     std::vector<std::size_t> found;
     const std::size_t overlap = IsText(value.type) ? set.valueSize - 1 : 0;
-    scan.listed = ForEachMemoryChunk(target, RegionKind::Writable, kScanChunk, overlap, [&](const MemoryChunk& chunk) {
+    scan.listed = ForEachMemoryChunk(target, RegionKind::Writable, kValueScanChunk, overlap, [&](const MemoryChunk& chunk) {
         found.clear();
         // Windows that end in the repeated bytes were searched with the chunk before.
         const std::size_t from = chunk.repeated >= overlap ? chunk.repeated - overlap : 0;

@@ -17,6 +17,13 @@ struct FirstScan {
     std::uint64_t bytesRead = 0;
 };
 
+// The first scan reads the target's memory in chunks of this size and
+// searches each right after its read, while it is still in the processor's
+// cache: large enough that the OS call per chunk costs little, small enough
+// for a core's second-level cache (1 MiB ran at 0.9 of the raw read on a
+// 2 MiB cache, 256 KiB at 0.7).
+constexpr std::size_t kValueScanChunk = 1u << 20;
+
 // Every place in the target's writable memory that holds the value, the
 // first `maxKept` of them added to `set` (whose pid, type and size it sets).
 FirstScan ScanForValue(TargetProcess& target, const SearchValue& value, std::size_t maxKept, CandidateSet& set);
