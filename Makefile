@@ -81,7 +81,7 @@ addon/node_modules/.package-lock.json: addon/package.json addon/package-lock.jso
 addon/build/Makefile: addon/binding.gyp addon/node_modules/.package-lock.json
 	@cd addon && $(NODE_GYP) configure
 
-$(ADDON): addon/build/Makefile $(wildcard addon/src/*)
+$(ADDON): addon/build/Makefile $(wildcard addon/src/*) companion/application_id.h companion/utf8_sequence.h
 	@cd addon && $(NODE_GYP) build
 
 addon: $(ADDON)

@@ -26,32 +26,13 @@
 #include <cstdint>
 #include <string_view>
 
+#include "companion/utf8_sequence.h"
+
 // The companion's path buffer holds 259 bytes and a terminator; the path is
 // "scripts/", the id and ".lua".
 inline constexpr std::size_t kLongestApplicationId = 259 - 8 - 4;
 
 namespace application_id_detail {
-
-// The next code point of `text` from `at`, advancing `at`; false for bytes
-// that are not UTF-8 (a stray or missing continuation byte, an overlong form,
-// a surrogate, beyond U+10FFFF).
-inline bool NextCodePoint(std::string_view text, std::size_t& at, std::uint32_t& codePoint) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                         : lead >= 0xF0 && lead <= 0xF4                 ? 4
-                                                                        : 0;
-    if (length == 0 || text.size() - at < length) return false;
-    static constexpr std::uint32_t kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
-    static constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    codePoint = lead & kLeadBits[length];
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(text[at + i]);
-        if ((next & 0xC0) != 0x80) return false;
-        codePoint = (codePoint << 6) | (next & 0x3F);
-    }
-    at += length;
-    return codePoint >= kSmallest[length] && codePoint <= 0x10FFFF && !(codePoint >= 0xD800 && codePoint <= 0xDFFF);
-}
 
 inline bool IsControl(std::uint32_t codePoint) { return codePoint < 0x20 || (codePoint >= 0x7F && codePoint <= 0x9F); }
 
@@ -96,7 +77,7 @@ inline bool IsPlainApplicationId(std::string_view id) {
     if (!id.empty() && (id.back() == '.' || id.back() == ' ')) return false;
     for (std::size_t at = 0; at < id.size();) {
         std::uint32_t codePoint = 0;
-        if (!NextCodePoint(id, at, codePoint) || IsControl(codePoint) || IsRefusedByWindowsNames(codePoint)) {
+        if (!NextUtf8CodePoint(id, at, codePoint) || IsControl(codePoint) || IsRefusedByWindowsNames(codePoint)) {
             return false;
         }
     }

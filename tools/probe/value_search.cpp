@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 
+#include "companion/utf8_sequence.h"
 #include "target/pattern_matcher.h"
 #include "tools/probe/probe_arguments.h"
 
@@ -115,20 +116,10 @@ bool ParseFloat(ValueType type, const std::string& text, SearchValue& value, std
 
 // The code points of valid UTF-8 text; false for anything else.
 bool DecodeUtf8(const std::string& text, std::vector<std::uint32_t>& points) {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<std::uint8_t>(text[i]);
-        std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-        if (length == 0 || i + length > text.size()) return false;
-        std::uint32_t point = length == 1 ? lead : lead & (0x7F >> length);
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<std::uint8_t>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            point = (point << 6) | (next & 0x3F);
-        }
-        const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (point < least[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return false;
+    for (std::size_t at = 0; at < text.size();) {
+        std::uint32_t point = 0;
+        if (!NextUtf8CodePoint(text, at, point)) return false;
         points.push_back(point);
-        i += length;
     }
     return true;
 }
