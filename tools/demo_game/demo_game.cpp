@@ -57,7 +57,9 @@ bool ParseOptions(int argc, char** argv, Options& options) {
 
 std::mutex g_lock;
 std::condition_variable g_wake;
-bool g_stepRequested = false;
+// Steps asked for on standard input and not yet made: a count, so that two
+// "step" lines read before the game's loop wakes make two steps.
+int g_stepsRequested = 0;
 bool g_exitRequested = false;
 
 void Advance(int step) {
@@ -80,7 +82,7 @@ void ReadCommands() {
     std::string line;
     while (std::getline(std::cin, line)) {
         std::lock_guard<std::mutex> hold(g_lock);
-        if (line == "step") g_stepRequested = true;
+        if (line == "step") ++g_stepsRequested;
         if (line == "exit") g_exitRequested = true;
         g_wake.notify_all();
     }
@@ -108,9 +110,12 @@ int main(int argc, char** argv) {
         if (options.stepMs > 0 && nextStep < wakeAt) wakeAt = nextStep;
         g_wake.wait_until(hold, wakeAt);
         bool timedStep = options.stepMs > 0 && Clock::now() >= nextStep;
-        if (g_stepRequested || timedStep) {
-            g_stepRequested = false;
-            if (timedStep) nextStep += std::chrono::milliseconds(options.stepMs);
+        if (timedStep) {
+            nextStep += std::chrono::milliseconds(options.stepMs);
+            Advance(++step);
+            PrintState();
+        }
+        for (; g_stepsRequested > 0; --g_stepsRequested) {
             Advance(++step);
             PrintState();
         }
