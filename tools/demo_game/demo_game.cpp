@@ -108,7 +108,9 @@ int main(int argc, char** argv) {
     while (!g_exitRequested && Clock::now() < end) {
         Clock::time_point wakeAt = end;
         if (options.stepMs > 0 && nextStep < wakeAt) wakeAt = nextStep;
-        g_wake.wait_until(hold, wakeAt);
+        // A request that came before this wait (even before the loop began)
+        // is seen at once rather than waited through.
+        g_wake.wait_until(hold, wakeAt, [] { return g_stepsRequested > 0 || g_exitRequested; });
         bool timedStep = options.stepMs > 0 && Clock::now() >= nextStep;
         if (timedStep) {
             nextStep += std::chrono::milliseconds(options.stepMs);
