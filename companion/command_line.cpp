@@ -6,6 +6,8 @@
 #include <cwchar>
 #include <string>
 
+#include "companion/utf8_sequence.h"
+
 namespace {
 
 int ClampedToInt(long long value) {
@@ -17,19 +19,6 @@ int ClampedToInt(long long value) {
 bool CopyApplicationId(const char* text, char (&buffer)[kApplicationIdSize]) {
     std::snprintf(buffer, sizeof buffer, "%s", text);
     return true;
-}
-
-void AppendUtf8(std::string& out, char32_t codePoint) {
-    if (codePoint < 0x80) {
-        out += static_cast<char>(codePoint);
-        return;
-    }
-    const int continuations = codePoint < 0x800 ? 1 : codePoint < 0x10000 ? 2 : 3;
-    static constexpr unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
-    out += static_cast<char>(kLead[continuations] | (codePoint >> (6 * continuations)));
-    for (int shift = 6 * (continuations - 1); shift >= 0; shift -= 6) {
-        out += static_cast<char>(0x80 | ((codePoint >> shift) & 0x3F));
-    }
 }
 
 // The UTF-8 form of a wide argument: UTF-16 where wchar_t has 16 bits

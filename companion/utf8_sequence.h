@@ -1,11 +1,13 @@
 #pragma once
-// Reading UTF-8 one code point at a time, for every part that checks or
-// converts text: the application-id rule, and the probe's text search and
-// JSON output. Header-only, since the addon's own build (node-gyp) compiles
+// Reading and writing UTF-8 one code point at a time, for every part that
+// checks or converts text: the application-id rule, the companion's wide
+// command line, the probe's text search and JSON output, and the reference
+// service's JSON strings. Header-only, since the addon's own build (node-gyp) compiles
 // the application-id rule too.
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 // The code point of the well-formed sequence at `text[at]`, advancing `at`
@@ -30,4 +32,19 @@ inline bool NextUtf8CodePoint(std::string_view text, std::size_t& at, std::uint3
     codePoint = point;
     at += length;
     return true;
+}
+
+// Appends the UTF-8 form of `codePoint` (at most U+10FFFF). A surrogate half
+// is written as its own three bytes, for callers that keep one as it came.
+inline void AppendUtf8(std::string& out, std::uint32_t codePoint) {
+    if (codePoint < 0x80) {
+        out += static_cast<char>(codePoint);
+        return;
+    }
+    const int continuations = codePoint < 0x800 ? 1 : codePoint < 0x10000 ? 2 : 3;
+    static constexpr unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
+    out += static_cast<char>(kLead[continuations] | (codePoint >> (6 * continuations)));
+    for (int shift = 6 * (continuations - 1); shift >= 0; shift -= 6) {
+        out += static_cast<char>(0x80 | ((codePoint >> shift) & 0x3F));
+    }
 }

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "companion/utf8_sequence.h"
+
 namespace service_json {
 namespace {
 
@@ -22,19 +24,6 @@ struct Cursor {
         return true;
     }
 };
-
-void AppendUtf8(std::string& out, unsigned codepoint) {
-    if (codepoint < 0x80) {
-        out += static_cast<char>(codepoint);
-    } else if (codepoint < 0x800) {
-        out += static_cast<char>(0xC0 | (codepoint >> 6));
-        out += static_cast<char>(0x80 | (codepoint & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (codepoint >> 12));
-        out += static_cast<char>(0x80 | ((codepoint >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (codepoint & 0x3F));
-    }
-}
 
 // Reads a string at the cursor, decoding its escapes (a surrogate half is
 // kept as its own three bytes; the service only prints and compares).
