@@ -204,8 +204,8 @@ int SigCommand(const std::vector<std::string>& arguments) {
                      target->Pid());
         return kExitFailed;
     }
-    const std::optional<CodeBitness> bitness = info.bitness == Bitness::Bits64 ? CodeBitness::X64 : CodeBitness::X86;
-    CodeDecoder decoder(*bitness);
+    const CodeBitness bitness = info.bitness == Bitness::Bits64 ? CodeBitness::X64 : CodeBitness::X86;
+    CodeDecoder decoder(bitness);
     if (!decoder.Ready()) {
         std::fprintf(stderr, "corvane-probe: the disassembler cannot be opened\n");
         return kExitFailed;
@@ -233,9 +233,9 @@ int SigCommand(const std::vector<std::string>& arguments) {
     }
     const std::string fallback = ModuleSnippet(modules, *address);
     if (json) {
-        PrintJson(info, *address, modules.Describe(*address), *bitness, signatures, fallback);
+        PrintJson(info, *address, modules.Describe(*address), bitness, signatures, fallback);
     } else {
-        PrintText(*address, modules.Describe(*address), *bitness, signatures, fallback);
+        PrintText(*address, modules.Describe(*address), bitness, signatures, fallback);
     }
     for (const Signature& signature : signatures) {
         if (signature.unique) return kExitDone;
